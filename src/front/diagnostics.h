@@ -1,0 +1,29 @@
+// How the tool speaks on standard error. Every line goes to the descriptor in
+// one write, with no buffer of the tool's own, so any thread may call these and
+// an exit needs no flushing.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// "pellix-capture: <message>\n" on standard error, only with --verbose.
+void say(std::string_view message);
+
+// "pellix-capture: <message>\n" on standard error, always; then exits with `code`.
+[[noreturn]] void fail(int32_t code, std::string_view message);
+
+template <typename T>
+T required(std::optional<T> value, std::string_view message) {
+  if (!value) fail(2, message);
+  return std::move(*value);
+}
+
+// Writes all of `size` bytes to `fd`; a write that fails or writes nothing
+// means the reader has gone, which ends the process with exit code 0.
+void writeAll(int fd, const void* bytes, size_t size);
+
+// A name list as the progress lines show it: ["a", "b \"c\""].
+std::string quotedList(const std::vector<std::string>& names);

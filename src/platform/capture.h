@@ -1,0 +1,40 @@
+// The screen capture service as the capture jobs see it: permission, the
+// listing of what can be captured, display modes, streams and the host clock.
+// One real implementation per backend, one fake for tests; `main` chooses.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "platform/content.h"
+#include "platform/stream.h"
+
+namespace platform {
+
+class Capture {
+ public:
+  virtual ~Capture() = default;
+
+  // Whether this process may capture the screen, without asking anyone.
+  virtual bool allowed() = 0;
+  virtual uint32_t mainDisplayID() = 0;
+
+  // Everything capturable, off-screen windows included. Throws Error.
+  virtual ShareableContent shareableContent() = 0;
+  // None when the display has no mode to ask.
+  virtual std::optional<DisplayMode> displayMode(uint32_t displayID) = 0;
+  // The filter of one window alone, with its content rect and pixel scale.
+  virtual ContentFilter windowFilter(const Window& window) = 0;
+
+  virtual std::unique_ptr<Stream> makeStream(const ContentFilter& filter,
+                                             const StreamConfiguration& configuration,
+                                             StreamDelegate& delegate) = 0;
+
+  // Seconds on the clock of the samples' presentation times.
+  virtual double hostNow() = 0;
+  // Seconds since 1970-01-01 00:00 UTC.
+  virtual double wallNow() = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,51 @@
+// Serial queues and repeating timers. A queue is one thread, named after its
+// label, that runs its tasks and its timers' handlers one at a time, in order.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+class SerialQueue {
+ public:
+  explicit SerialQueue(std::string label);
+  // Drops pending tasks and timers, then joins the thread (tests only: the
+  // tool never destroys a queue). Must not run on the queue itself.
+  ~SerialQueue();
+  SerialQueue(const SerialQueue&) = delete;
+  SerialQueue& operator=(const SerialQueue&) = delete;
+
+  const std::string& label() const { return label_; }
+  void async(std::function<void()> task);
+
+  // Fires `handler` on this queue, first now, then every `interval`. Firings
+  // that fall due while a handler still runs merge into one: the next deadline
+  // is the first of the schedule that is not yet past.
+  void repeat(std::chrono::nanoseconds interval, std::function<void()> handler);
+
+ private:
+  struct Timer {
+    std::chrono::steady_clock::time_point next;
+    std::chrono::nanoseconds interval;
+    std::function<void()> handler;
+  };
+  void run();
+
+  std::string label_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> tasks_;
+  std::vector<Timer> timers_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace platform

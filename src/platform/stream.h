@@ -1,0 +1,48 @@
+// A capture stream: it delivers sample buffers to its outputs, each on the
+// queue it was added with, and tells its delegate when it stops with an error.
+// Outputs, the delegate and the queues must outlive the stream; in this tool
+// nothing is torn down before the process ends.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "platform/error.h"
+#include "platform/queue.h"
+#include "platform/sample.h"
+
+namespace platform {
+
+class Stream;
+
+class StreamOutput {
+ public:
+  virtual ~StreamOutput() = default;
+  // Runs on the output's queue, one call at a time.
+  virtual void stream(Stream& stream, const SampleBuffer& sample, OutputType type) = 0;
+};
+
+class StreamDelegate {
+ public:
+  virtual ~StreamDelegate() = default;
+  // Runs on a thread of the backend's choosing; the stream has stopped.
+  virtual void streamDidStop(Stream& stream, const Error& error) = 0;
+};
+
+class Stream {
+ public:
+  using Completion = std::function<void(std::optional<Error>)>;
+  virtual ~Stream() = default;
+  // An error when the output cannot be added.
+  virtual std::optional<Error> addStreamOutput(StreamOutput& output, OutputType type,
+                                               std::shared_ptr<SerialQueue> queue) = 0;
+  // Completions run once, on a thread of the backend's choosing.
+  virtual void startCapture(Completion completion) = 0;
+  virtual void stopCapture(Completion completion) = 0;
+};
+
+// Starts the capture and waits for its completion; throws its error.
+void startAndWait(Stream& stream);
+
+}  // namespace platform

@@ -1,0 +1,248 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace e2e {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remainingMs(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left < 0 ? 0 : int(left);
+}
+
+// Reads what is there from `fd` into `buffer`, waiting until the deadline;
+// false at the end of the stream or the deadline.
+bool readSome(int fd, std::string& buffer, Clock::time_point deadline) {
+  if (fd < 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, remainingMs(deadline)) <= 0) return false;
+  char chunk[65536];
+  ssize_t n = read(fd, chunk, sizeof chunk);
+  if (n <= 0) return false;
+  buffer.append(chunk, size_t(n));
+  return true;
+}
+
+}  // namespace
+
+Child::Child(const std::vector<std::string>& command, const Environment& environment) {
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGTERM);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  std::map<std::string, std::string> merged;
+  for (char** e = environ; *e; e++) {
+    std::string entry = *e;
+    auto eq = entry.find('=');
+    if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  for (auto& [key, value] : environment) merged[key] = value;
+  std::vector<std::string> entries;
+  for (auto& [key, value] : merged) entries.push_back(key + "=" + value);
+  std::vector<char*> envp, argv;
+  for (auto& e : entries) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = command;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int failed = posix_spawnp(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  in_ = in[1];
+  out_ = out[0];
+  err_ = err[0];
+  if (failed) throw std::runtime_error("cannot start " + command[0] + ": " + strerror(failed));
+}
+
+Child::~Child() {
+  if (!reaped_ && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  closeIn();
+  closeOut();
+  if (err_ >= 0) close(err_);
+}
+
+void Child::closeIn() {
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+}
+
+void Child::closeOut() {
+  if (out_ >= 0) close(out_);
+  out_ = -1;
+}
+
+std::string Child::readOut(size_t size, std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  while (outBuffer_.size() < size && readSome(out_, outBuffer_, deadline)) {
+  }
+  std::string taken = outBuffer_.substr(0, size);
+  outBuffer_.erase(0, taken.size());
+  return taken;
+}
+
+std::optional<std::string> Child::readLine(std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  size_t end;
+  while ((end = outBuffer_.find('\n')) == std::string::npos)
+    if (!readSome(out_, outBuffer_, deadline)) return std::nullopt;
+  std::string line = outBuffer_.substr(0, end);
+  outBuffer_.erase(0, end + 1);
+  return line;
+}
+
+std::string Child::waitErr(const std::string& text, std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  while (errBuffer_.find(text) == std::string::npos && readSome(err_, errBuffer_, deadline)) {
+  }
+  return errBuffer_;
+}
+
+void Child::signal(int number) { kill(pid_, number); }
+
+Child::Ending Child::wait(std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  Ending ending;
+  int status = 0;
+  for (;;) {
+    pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) break;
+    bool progressed = readSome(out_, outBuffer_, Clock::now() + std::chrono::milliseconds(5));
+    progressed |= readSome(err_, errBuffer_, Clock::now() + std::chrono::milliseconds(5));
+    if (Clock::now() > deadline) {
+      ending.out = outBuffer_;
+      ending.err = errBuffer_;
+      return ending;
+    }
+    if (!progressed) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  reaped_ = true;
+  // Gather what the child left in the pipes (its descendants may hold them: stop at the deadline).
+  auto drain = std::min(deadline, Clock::now() + std::chrono::milliseconds(500));
+  while (readSome(out_, outBuffer_, drain)) {
+  }
+  while (readSome(err_, errBuffer_, drain)) {
+  }
+  ending.exited = WIFEXITED(status);
+  ending.code = WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
+  ending.out = outBuffer_;
+  ending.err = errBuffer_;
+  return ending;
+}
+
+std::vector<std::string> tool(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command{PELLIX_BINARY};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return command;
+}
+
+Child::Ending run(const std::vector<std::string>& arguments, const Environment& environment,
+                  const std::string& input) {
+  Child child(tool(arguments), environment);
+  if (!input.empty()) {
+    ssize_t ignored = write(child.in(), input.data(), input.size());
+    (void)ignored;
+  }
+  child.closeIn();
+  return child.wait();
+}
+
+Xvfb::Xvfb(int width, int height, const std::vector<std::string>& extra) {
+  // A display number nobody uses: its lock file must not exist.
+  for (int n = 90 + getpid() % 300;; n++) {
+    std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+    std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+    struct stat ignored;
+    if (stat(lock.c_str(), &ignored) == 0 || stat(socket.c_str(), &ignored) == 0) continue;
+    display_ = ":" + std::to_string(n);
+    break;
+  }
+  std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+  std::vector<std::string> command{"Xvfb", display_, "-screen", "0", screen, "+extension", "RANDR",
+                                   "-noreset", "-nolisten", "tcp"};
+  command.insert(command.end(), extra.begin(), extra.end());
+  std::vector<char*> argv;
+  for (auto& a : command) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  if (posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ) != 0)
+    throw std::runtime_error("cannot start Xvfb");
+  posix_spawn_file_actions_destroy(&actions);
+  std::string socket = "/tmp/.X11-unix/X" + display_.substr(1);
+  for (int i = 0; i < 500; i++) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+    bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    if (up) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  throw std::runtime_error("Xvfb did not start on " + display_);
+}
+
+Xvfb::~Xvfb() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+PaintedWindow paintWindow(const Xvfb& server, int x, int y, int width, int height, uint32_t rgb,
+                          const std::string& name) {
+  char color[8];
+  snprintf(color, sizeof color, "%06x", rgb & 0xffffff);
+  PaintedWindow painted;
+  painted.process = std::make_unique<Child>(
+      std::vector<std::string>{PAINT_WINDOW, std::to_string(x), std::to_string(y), std::to_string(width),
+                               std::to_string(height), color, name},
+      server.environment());
+  auto line = painted.process->readLine();
+  if (!line) throw std::runtime_error("paint-window did not start");
+  painted.id = uint32_t(std::stoul(*line));
+  return painted;
+}
+
+}  // namespace e2e

@@ -1,0 +1,83 @@
+// Starting real services and the real binary for end-to-end tests.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+using Environment = std::map<std::string, std::string>;
+
+// A child process with pipes on its standard input, output and error.
+class Child {
+ public:
+  Child(const std::vector<std::string>& command, const Environment& environment = {});
+  ~Child();  // kills it if it still runs
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  pid_t pid() const { return pid_; }
+  int in() const { return in_; }
+  int out() const { return out_; }
+  int err() const { return err_; }
+  void closeIn();
+  void closeOut();
+
+  // Reads exactly `size` bytes of standard output; fewer at its end or timeout.
+  std::string readOut(size_t size, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Reads one line of standard output (without the line feed); none at its end.
+  std::optional<std::string> readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Reads standard error until `text` appears in it or the timeout; all read so far.
+  std::string waitErr(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  void signal(int number);
+
+  struct Ending {
+    bool exited = false;  // false: killed by a signal, or still running at the timeout
+    int code = -1;        // exit code, or the signal's number
+    std::string out, err; // what was left unread
+  };
+  // Waits for the end, reading the rest of both outputs.
+  Ending wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1, out_ = -1, err_ = -1;
+  std::string outBuffer_, errBuffer_;
+  bool reaped_ = false;
+};
+
+// Runs `arguments` on pellix-capture to its end, with `input` on its standard input.
+Child::Ending run(const std::vector<std::string>& arguments, const Environment& environment = {},
+                  const std::string& input = "");
+
+// Starts pellix-capture with `arguments`.
+std::vector<std::string> tool(const std::vector<std::string>& arguments);
+
+// A private headless X server, with RandR, for one test.
+class Xvfb {
+ public:
+  explicit Xvfb(int width = 1920, int height = 1080, const std::vector<std::string>& extra = {});
+  ~Xvfb();
+  const std::string& display() const { return display_; }  // ":N"
+  Environment environment() const { return {{"DISPLAY", display_}}; }
+
+ private:
+  std::string display_;
+  pid_t pid_ = -1;
+};
+
+// A window of our own, painted in one colour; see paint_window.c.
+struct PaintedWindow {
+  std::unique_ptr<Child> process;
+  uint32_t id = 0;
+};
+PaintedWindow paintWindow(const Xvfb& server, int x, int y, int width, int height, uint32_t rgb,
+                          const std::string& name = "painter");
+
+}  // namespace e2e

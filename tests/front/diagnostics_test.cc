@@ -1,0 +1,88 @@
+#include "front/diagnostics.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "front/answer.h"
+#include "front/globals.h"
+
+namespace {
+
+// Runs `body` with standard output (fd 1) or error (fd 2) going into a pipe,
+// and returns what it wrote there.
+template <typename Body>
+std::string captured(int fd, Body body) {
+  int saved = dup(fd);
+  int ends[2];
+  EXPECT_EQ(pipe(ends), 0);
+  dup2(ends[1], fd);
+  close(ends[1]);
+  body();
+  dup2(saved, fd);
+  close(saved);
+  std::string text;
+  char chunk[4096];
+  ssize_t n;
+  fcntl(ends[0], F_SETFL, O_NONBLOCK);
+  while ((n = read(ends[0], chunk, sizeof chunk)) > 0) text.append(chunk, size_t(n));
+  close(ends[0]);
+  return text;
+}
+
+TEST(Say, WritesOnlyWithVerbose) {
+  options.verbose = false;
+  EXPECT_EQ(captured(2, [] { say("first frame"); }), "");
+  options.verbose = true;
+  EXPECT_EQ(captured(2, [] { say("first frame"); }), "pellix-capture: first frame\n");
+  EXPECT_EQ(captured(2, [] { say(""); }).size(), 17u);
+  EXPECT_EQ(captured(2, [] { say("Bildschirm \xc3\xa4"); }), "pellix-capture: Bildschirm \xc3\xa4\n");
+  options.verbose = false;
+}
+
+TEST(Fail, WritesItsLineEvenWithoutVerboseAndExits) {
+  options.verbose = false;
+  EXPECT_EXIT(fail(3, "screen recording is not allowed for this app"), testing::ExitedWithCode(3),
+              "^pellix-capture: screen recording is not allowed for this app\n$");
+  EXPECT_EXIT(fail(2, ""), testing::ExitedWithCode(2), "^pellix-capture: \n$");
+}
+
+TEST(Fail, StillExitsWithItsCodeWhenStandardErrorIsClosed) {
+  EXPECT_EXIT(
+      {
+        close(2);
+        fail(2, "lost");
+      },
+      testing::ExitedWithCode(2), "");
+}
+
+TEST(Answer, WritesOneCompactLine) {
+  Json object = {{"width", 2880}, {"height", 1800}, {"scale", 2.0}};
+  EXPECT_EQ(captured(1, [&] { answer(object); }), "{\"width\":2880,\"height\":1800,\"scale\":2.0}\n");
+  EXPECT_EQ(captured(1, [] { answer({{"text", "a\nb \xe2\x80\xa6"}}); }), "{\"text\":\"a\\nb \xe2\x80\xa6\"}\n");
+}
+
+TEST(Answer, WritesTheFallbackWhenTheObjectCannotBeSerialised) {
+  EXPECT_EQ(captured(1, [] { answer({{"text", "\xff\xfe"}}); }), "{\"error\":\"no JSON\"}\n");
+}
+
+TEST(Answer, EndsWithZeroAndNoMessageWhenTheReaderHasGone) {
+  signal(SIGPIPE, SIG_IGN);
+  EXPECT_EXIT(
+      {
+        int ends[2];
+        if (pipe(ends) != 0) abort();
+        close(ends[0]);
+        dup2(ends[1], 1);
+        answer({{"width", 1}});
+        abort();
+      },
+      testing::ExitedWithCode(0), "^$");
+}
+
+TEST(QuotedList, EscapesLikeAStringLiteral) {
+  EXPECT_EQ(quotedList({}), "[]");
+  EXPECT_EQ(quotedList({"Firefox", "say \"hi\"\\"}), "[\"Firefox\", \"say \\\"hi\\\"\\\\\"]");
+}
+
+}  // namespace
