@@ -2,6 +2,8 @@
 
 #include "front/diagnostics.h"
 #include "front/globals.h"
+#include "shot/take_shot.h"
+#include "sound/start_sound.h"
 
 namespace {
 
@@ -17,6 +19,8 @@ void run() {
       break;
     }
   if (!display) fail(2, "there is no display " + std::to_string(options.display));
+  if (audio) return startSound(content, *display);
+  if (shot) takeShot(content, *display);
 }
 
 }  // namespace
