@@ -3,6 +3,22 @@
 // stream cannot be set up or started.
 #pragma once
 
+#include <memory>
+#include <optional>
+
 #include "platform/content.h"
+#include "platform/queue.h"
+#include "platform/stream.h"
+#include "sound/sound.h"
 
 void startSound(const platform::ShareableContent& content, const platform::Display& display);
+
+// What keeps a running sound capture alive until the process ends: the stream,
+// its writer, and the "pellix.sound" queue that carries both outputs and the
+// clock-keeping timer. Set once startSound succeeds; read by nobody.
+struct Sounding {
+  std::unique_ptr<platform::Stream> stream;
+  std::unique_ptr<Sound> sound;
+  std::shared_ptr<platform::SerialQueue> timer;
+};
+extern std::optional<Sounding> sounding;

@@ -1,0 +1,207 @@
+#include "sound/start_sound.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "front/globals.h"
+#include "platform/fake/fake_capture.h"
+#include "video/driver.h"
+
+namespace {
+
+using platform::ContentFilter;
+using platform::Error;
+using platform::OutputType;
+
+// A capture service whose streams refuse what the test says, and whose host
+// clock steps by a quarter second at each reading.
+class ScriptedCapture : public platform::FakeCapture {
+ public:
+  std::unique_ptr<platform::Stream> makeStream(const ContentFilter& filter,
+                                               const platform::StreamConfiguration& configuration,
+                                               platform::StreamDelegate& delegate) override {
+    auto stream = FakeCapture::makeStream(filter, configuration, delegate);
+    static_cast<platform::FakeStream*>(stream.get())->addOutputError = addOutputError;
+    static_cast<platform::FakeStream*>(stream.get())->startError = startError;
+    return stream;
+  }
+  double hostNow() override { return stepping ? host.exchange(host + 0.25) : host.load(); }
+
+  std::optional<Error> addOutputError, startError;
+  bool stepping = false;
+};
+
+class StartSoundTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    for (int fd : {1, 2}) {
+      saved_[fd] = dup(fd);
+      int file = memfd_create("captured", 0);
+      dup2(file, fd);
+      close(file);
+    }
+    fake.content.displays = {display};
+    fake.content.applications = {{10, "Alpha"}, {20, "Beta \"B\""}, {30, "Gamma"}};
+    platform::Window owned, orphan;
+    owned.windowID = 100;
+    owned.owningApplication = platform::RunningApplication{20, "Beta \"B\""};
+    orphan.windowID = 101;
+    fake.content.windows = {orphan, owned};
+    capture = &fake;
+    options = Options{};
+    options.display = display.displayID;
+  }
+  void TearDown() override {
+    sounding.reset();  // stops the sound queue before the fake goes
+    for (int fd : {1, 2}) {
+      dup2(saved_[fd], fd);
+      close(saved_[fd]);
+    }
+    options = Options{};
+  }
+
+  static std::string contents(int fd) {
+    std::string text;
+    char chunk[65536];
+    ssize_t n;
+    for (off_t offset = 0; (n = pread(fd, chunk, sizeof chunk, offset)) > 0; offset += n) text.append(chunk, size_t(n));
+    return text;
+  }
+
+  platform::Display display{7, 1440, 900, "main", 0, 0};
+  ScriptedCapture fake;
+  int saved_[3] = {-1, -1, -1};
+};
+
+TEST_F(StartSoundTest, ChoosesTheTargetAndSaysWhatItRecords) {
+  struct Case {
+    std::set<int32_t> excluded;
+    std::optional<uint32_t> window;
+    ContentFilter::Kind kind;
+    std::vector<int32_t> applications;
+    std::string line;
+  } cases[] = {
+      {{}, {}, ContentFilter::Kind::displayExcluding, {}, "recording the sound, leaving out []"},
+      {{30, 999, 10}, {}, ContentFilter::Kind::displayExcluding, {10, 30},
+       "recording the sound, leaving out [\"Alpha\", \"Gamma\"]"},
+      {{20}, {}, ContentFilter::Kind::displayExcluding, {20}, "recording the sound, leaving out [\"Beta \\\"B\\\"\"]"},
+      {{10, 20}, 100, ContentFilter::Kind::displayIncluding, {20}, "recording the sound of Beta \"B\""},
+      {{10}, 101, ContentFilter::Kind::displayExcluding, {10}, "recording the sound, leaving out [\"Alpha\"]"},
+      {{}, 555, ContentFilter::Kind::displayExcluding, {}, "recording the sound, leaving out []"},
+  };
+  for (auto& c : cases) {
+    TearDown();
+    SetUp();
+    options.verbose = true;
+    options.excluded = c.excluded;
+    options.window = c.window;
+    startSound(fake.content, display);
+    auto& filter = fake.lastStream()->filter;
+    EXPECT_EQ(filter.kind, c.kind) << c.line;
+    EXPECT_EQ(filter.display.displayID, 7u);
+    std::vector<int32_t> ids;
+    for (auto& application : filter.applications) ids.push_back(application.processID);
+    EXPECT_EQ(ids, c.applications) << c.line;
+    EXPECT_EQ(contents(2), "start 1700000000.000000\npellix-capture: " + c.line + "\n");
+  }
+}
+
+TEST_F(StartSoundTest, ConfiguresTwoByTwoPixelsOncePerSecondWithStereoSound) {
+  startSound(fake.content, display);
+  platform::StreamConfiguration expected;
+  expected.capturesAudio = true;
+  expected.sampleRate = 48000;
+  expected.channelCount = 2;
+  expected.excludesCurrentProcessAudio = true;
+  expected.width = 2;
+  expected.height = 2;
+  expected.minimumFrameInterval = {1, 1};
+  expected.showsCursor = false;
+  auto& configuration = fake.lastStream()->configuration;
+  EXPECT_EQ(configuration.capturesAudio, expected.capturesAudio);
+  EXPECT_EQ(configuration.sampleRate, expected.sampleRate);
+  EXPECT_EQ(configuration.channelCount, expected.channelCount);
+  EXPECT_EQ(configuration.excludesCurrentProcessAudio, expected.excludesCurrentProcessAudio);
+  EXPECT_EQ(configuration.width, 2);
+  EXPECT_EQ(configuration.height, 2);
+  EXPECT_EQ(configuration.minimumFrameInterval.value, 1);
+  EXPECT_EQ(configuration.minimumFrameInterval.timescale, 1);
+  EXPECT_FALSE(configuration.showsCursor);
+  // The rest keeps its defaults.
+  EXPECT_EQ(configuration.sourceRect, expected.sourceRect);
+  EXPECT_EQ(configuration.pixelFormat, expected.pixelFormat);
+  EXPECT_EQ(configuration.colorSpaceName, expected.colorSpaceName);
+  EXPECT_EQ(configuration.queueDepth, expected.queueDepth);
+  EXPECT_EQ(configuration.ignoreShadowsSingleWindow, expected.ignoreShadowsSingleWindow);
+  EXPECT_EQ(configuration.preservesAspectRatio, expected.preservesAspectRatio);
+}
+
+TEST_F(StartSoundTest, BothOutputsAndTheTimerShareTheSoundQueue) {
+  startSound(fake.content, display);
+  auto* stream = fake.lastStream();
+  EXPECT_TRUE(stream->started);
+  ASSERT_EQ(stream->outputs.size(), 2u);
+  EXPECT_EQ(stream->outputs[0].type, OutputType::audio);
+  EXPECT_EQ(stream->outputs[1].type, OutputType::screen);
+  EXPECT_EQ(stream->outputs[0].queue, stream->outputs[1].queue);
+  EXPECT_EQ(stream->outputs[0].queue->label(), "pellix.sound");
+  EXPECT_EQ(stream->outputs[0].output, stream->outputs[1].output);
+  EXPECT_EQ(&stream->delegate, static_cast<platform::StreamDelegate*>(sounding->sound.get()));
+  EXPECT_EQ(sounding->timer, stream->outputs[0].queue);
+
+  // A second of host time later, the timer has filled it with silence.
+  fake.host = fake.host + 1;
+  for (int i = 0; i < 200 && contents(1).size() < 8 * 46560; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(contents(1), std::string(8 * 46560, '\0'));
+}
+
+TEST_F(StartSoundTest, TheStartLineGivesTheWallClockTimeOfFrameZero) {
+  fake.stepping = true;
+  fake.wall = 1700000000.5;
+  startSound(fake.content, display);
+  // Frame 0 is the first host reading; the line's host reading came a quarter second later.
+  EXPECT_EQ(contents(2), "start 1700000000.250000\n");
+}
+
+TEST_F(StartSoundTest, RefusalsComeBackWithoutAStartLine) {
+  fake.addOutputError = Error{-3802, "no output"};
+  try {
+    startSound(fake.content, display);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.code, -3802);
+    EXPECT_EQ(error.description, "no output");
+  }
+  EXPECT_FALSE(fake.lastStream()->started);
+
+  fake.addOutputError.reset();
+  fake.startError = Error{-3801, "declined"};
+  EXPECT_THROW(startSound(fake.content, display), Error);
+  EXPECT_EQ(contents(2), "");
+  EXPECT_EQ(contents(1), "");
+  EXPECT_FALSE(sounding);
+}
+
+TEST_F(StartSoundTest, ADeclinedStartEndsWithThreeThroughTheDriver) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  struct Case {
+    int64_t code;
+    int exit;
+  } cases[] = {{-3801, 3}, {-3805, 2}};
+  for (auto& c : cases) {
+    fake.startError = Error{c.code, "the user declined"};
+    audio = true;
+    EXPECT_EXIT(
+        {
+          for (int fd : {1, 2}) dup2(saved_[fd], fd);
+          drive();
+        },
+        testing::ExitedWithCode(c.exit), "^pellix-capture: the capture could not start: the user declined\n$");
+    audio = false;
+  }
+}
+
+}  // namespace
