@@ -1,10 +1,17 @@
 // Wires the real platform services to the tool.
+#include <string_view>
+
 #include "front/entry.h"
 #include "front/globals.h"
 #include "platform/x11/x11_capture.h"
+#include "platform/tesseract/tesseract_recognition.h"
+#include "text/service.h"
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "ocr") platform::limitOpenMPThreads(argv);
   static platform::X11Capture x11;
   capture = &x11;
+  static platform::TesseractRecognition tesseract;
+  textRecognition = &tesseract;
   enter(argc, argv);
 }

@@ -1,0 +1,32 @@
+#include "platform/tesseract/pix_image.h"
+
+#include <fstream>
+#include <limits>
+
+namespace platform {
+
+std::shared_ptr<const Image> readImage(const std::string& path) {
+  // A name with a NUL in it would open another file than the one asked for.
+  if (path.find('\0') != std::string::npos) return nullptr;
+  l_int32 format, width, height, bitsPerSample, samplesPerPixel, colormapped;
+  if (pixReadHeader(path.c_str(), &format, &width, &height, &bitsPerSample, &samplesPerPixel, &colormapped) != 0)
+    return nullptr;
+  // Leptonica holds colour as four bytes a pixel.
+  if (uint64_t(width) * uint64_t(height) * 4 > availableMemory()) return nullptr;
+  Pix* pix = pixRead(path.c_str());
+  if (!pix) return nullptr;
+  return std::make_shared<PixImage>(pix);
+}
+
+uint64_t availableMemory() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  uint64_t kilobytes;
+  while (meminfo >> key >> kilobytes) {
+    if (key == "MemAvailable:") return kilobytes * 1024;
+    meminfo.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+  }
+  return std::numeric_limits<uint64_t>::max();
+}
+
+}  // namespace platform
