@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""Figures of `pellix-capture ocr`: start-up time, per-request latency at the
+accurate and the fast level on a 1920x1080 screenshot-like image, and resident
+memory over a long run of mixed requests.
+
+usage: bench/text_bench.py [path/to/pellix-capture] [--requests N] [--samples N]
+"""
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def os_version():
+    pretty = os.uname().sysname
+    try:
+        for line in open("/etc/os-release"):
+            if line.startswith("PRETTY_NAME="):
+                pretty = line[len("PRETTY_NAME="):].strip().strip('"').strip("'")
+                break
+    except OSError:
+        pass
+    return pretty + " " + os.uname().release
+
+
+def rss_kib(pid):
+    for line in open(f"/proc/{pid}/status"):
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1])
+    return 0
+
+
+class Service:
+    def __init__(self, binary, cache):
+        env = dict(os.environ, XDG_CACHE_HOME=cache)
+        env.pop("OMP_THREAD_LIMIT", None)  # the tool sets it itself
+        started = time.monotonic()
+        self.process = subprocess.Popen([binary, "ocr"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+        self.preparing = json.loads(self.process.stdout.readline())
+        self.preparing_after = time.monotonic() - started
+        self.ready = json.loads(self.process.stdout.readline())
+        self.ready_after = time.monotonic() - started
+        if not self.ready.get("ready"):
+            sys.exit(f"the service is not ready: {self.ready}")
+
+    def ask(self, path):
+        started = time.monotonic()
+        self.process.stdin.write((json.dumps({"path": path}) + "\n").encode())
+        self.process.stdin.flush()
+        answer = json.loads(self.process.stdout.readline())
+        return answer, time.monotonic() - started
+
+    def close(self):
+        self.process.stdin.close()
+        self.process.wait()
+
+
+def latencies(service, path, samples):
+    answer, first = service.ask(path)
+    times = [service.ask(path)[1] for _ in range(samples)]
+    words = sum(len(line) for line in answer.get("lines", []))
+    return first, times, words, answer
+
+
+def milliseconds(seconds):
+    return f"{seconds * 1000:.0f} ms"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("binary", nargs="?", default=os.path.join(HERE, "..", "build-text", "src", "pellix-capture"))
+    parser.add_argument("--requests", type=int, default=1000)
+    parser.add_argument("--samples", type=int, default=20)
+    options = parser.parse_args()
+
+    with tempfile.TemporaryDirectory() as folder:
+        screen = os.path.join(folder, "screen.png")
+        subprocess.run([os.path.join(HERE, "text_screenshot.sh"), screen], check=True)
+        line = os.path.join(folder, "line.png")
+        subprocess.run(["convert", "-size", "600x100", "xc:white", "-font", "DejaVu-Sans", "-pointsize", "28",
+                        "-annotate", "+20+60", "Invoice 2024-117: 3 items", line], check=True)
+        blank = os.path.join(folder, "blank.png")
+        subprocess.run(["convert", "-size", "800x600", "xc:#202830", blank], check=True)
+
+        print(f"binary: {os.path.abspath(options.binary)}")
+        print(f"cores: {os.cpu_count()}, load average: {os.getloadavg()[0]:.2f}")
+
+        # Accurate level: a fresh cache folder holds no marker.
+        accurate_cache = os.path.join(folder, "accurate")
+        service = Service(options.binary, accurate_cache)
+        print(f"start-up (accurate): preparing after {milliseconds(service.preparing_after)}, "
+              f"ready after {milliseconds(service.ready_after)} (languages listed, engine loaded, self-test read)")
+        first, times, words, answer = latencies(service, screen, options.samples)
+        assert "level" not in answer, answer
+        print(f"accurate, 1920x1080 screenshot: first {milliseconds(first)}, "
+              f"median {milliseconds(statistics.median(times))}, max {milliseconds(max(times))} "
+              f"over {len(times)} requests; {words} words")
+        service.close()
+
+        # Fast level: a marker from this system, as a failed accurate level leaves it.
+        fast_cache = os.path.join(folder, "fast")
+        os.makedirs(os.path.join(fast_cache, "pellix-capture"))
+        with open(os.path.join(fast_cache, "pellix-capture", "accurate-text-failed"), "w") as marker:
+            marker.write(os_version() + "\nbenchmark")
+        service = Service(options.binary, fast_cache)
+        print(f"start-up (fast): ready after {milliseconds(service.ready_after)}")
+        first, times, words, answer = latencies(service, screen, options.samples)
+        assert answer.get("level") == "fast", answer
+        print(f"fast, 1920x1080 screenshot: first {milliseconds(first)}, "
+              f"median {milliseconds(statistics.median(times))}, max {milliseconds(max(times))} "
+              f"over {len(times)} requests; {words} words")
+        service.close()
+
+        # Memory over a long run: screenshot, a text line, a blank image, a missing file, in turn.
+        service = Service(options.binary, accurate_cache)
+        pid = service.process.pid
+        mix = [screen, line, blank, os.path.join(folder, "missing.png")]
+        marks = {}
+        started = time.monotonic()
+        for n in range(1, options.requests + 1):
+            service.ask(mix[n % len(mix)])
+            if n in (1, 10, 100) or n % 250 == 0 or n == options.requests:
+                marks[n] = rss_kib(pid)
+        elapsed = time.monotonic() - started
+        service.close()
+        print(f"memory over {options.requests} mixed requests ({elapsed:.0f} s): resident "
+              + ", ".join(f"{kib / 1024:.0f} MiB after {n}" for n, kib in sorted(marks.items())))
+
+
+if __name__ == "__main__":
+    main()
