@@ -1,0 +1,70 @@
+// Host times for the chunks of one recording. The sound server's timing
+// snapshots say where frame 0 of the recording lies on the host clock; the
+// clock takes the median of the recent ones, and forgets them when chunks come
+// later than that anchor allows (the source paused, or its timing changed), so
+// that it waits for a snapshot taken after such a chunk instead of placing
+// sound at the wrong time. Plain logic, no server: one thread at a time.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace platform::pulse {
+
+class ChunkClock {
+ public:
+  explicit ChunkClock(double rate) : rate_(rate) {}
+
+  // A snapshot taken at host time `taken` puts frame 0 at host time `anchor`.
+  void snapshot(double taken, double anchor) {
+    if (taken < notBefore_ || !std::isfinite(anchor)) return;
+    // Snapshots of one steady source agree within a couple of milliseconds;
+    // one that does not starts over.
+    if (auto current = this->anchor(); current && std::abs(anchor - *current) > jump) forget();
+    anchors_.push_back(anchor);
+    if (anchors_.size() > kept) anchors_.pop_front();
+  }
+
+  // Frames up to `end` have arrived at host time `arrival`. False when they
+  // came too late for the anchor: the clock then has none until a snapshot
+  // taken after `arrival`, which the caller should ask for.
+  bool arrived(double arrival, int64_t end) {
+    auto current = anchor();
+    if (!current) return true;
+    double lag = arrival - (*current + double(end) / rate_);
+    if (!earliest_ || lag < *earliest_) earliest_ = lag;
+    if (lag <= *earliest_ + late) return true;
+    forget();
+    notBefore_ = arrival;
+    return false;
+  }
+
+  // Host time of frame 0, none while the clock waits for a snapshot.
+  std::optional<double> anchor() const {
+    if (anchors_.empty()) return std::nullopt;
+    std::vector<double> sorted(anchors_.begin(), anchors_.end());
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    return sorted[sorted.size() / 2];
+  }
+
+ private:
+  static constexpr size_t kept = 5;
+  static constexpr double jump = 0.005;  // seconds
+  static constexpr double late = 0.02;   // seconds beyond the earliest arrival seen
+
+  void forget() {
+    anchors_.clear();
+    earliest_.reset();
+  }
+
+  double rate_;
+  std::deque<double> anchors_;
+  std::optional<double> earliest_;  // the smallest lag of arrival behind the anchor
+  double notBefore_ = -INFINITY;
+};
+
+}  // namespace platform::pulse

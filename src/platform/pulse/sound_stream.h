@@ -1,0 +1,83 @@
+// A sound stream on a PulseAudio server; see PulseSound for what it records.
+// The server's main loop runs on a thread of its own, which also delivers the
+// stream's outcomes: the start completion and a lost connection.
+#pragma once
+
+#include <pulse/pulseaudio.h>
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/content.h"
+#include "platform/pulse/mixer.h"
+#include "platform/pulse/monitor.h"
+#include "platform/stream.h"
+
+namespace platform::pulse {
+
+class SoundStream : public Stream {
+ public:
+  SoundStream(const ContentFilter& filter, StreamDelegate& delegate);
+  ~SoundStream() override;
+
+  // Before startCapture only.
+  std::optional<Error> addStreamOutput(StreamOutput& output, OutputType type,
+                                       std::shared_ptr<SerialQueue> queue) override;
+  void startCapture(Completion completion) override;
+  void stopCapture(Completion completion) override;
+
+ private:
+  // Everything below runs on the main loop's thread.
+  static void contextChanged(pa_context* context, void* self);
+  static void serverChanged(pa_context* context, pa_subscription_event_type_t event, uint32_t index, void* self);
+  void finishStart(std::optional<Error> error);
+  void stopWith(const std::string& why);
+
+  // Finds what to record now (the default sink, its inputs), then opens and
+  // closes monitors to match.
+  void rescan();
+  void rescanSoon();
+  void match();
+  bool wanted(const pa_sink_input_info& input) const;
+  void open(uint32_t key, const std::string& source);
+  void monitorEnded(uint32_t key);
+
+  void deliver(Chunk chunk);
+  void mixSome();
+
+  const ContentFilter filter_;
+  StreamDelegate& delegate_;
+  // Whole-display sound comes straight from the default sink's monitor;
+  // anything narrower is mixed from the chosen sink inputs.
+  const bool mixing_;
+  std::set<pid_t> applications_;
+  struct Output {
+    StreamOutput* output;
+    std::shared_ptr<SerialQueue> queue;
+  };
+  std::vector<Output> outputs_;
+
+  pa_threaded_mainloop* loop_ = nullptr;
+  pa_context* context_ = nullptr;
+  Completion starting_;
+  bool started_ = false;
+
+  // The key of the default sink's monitor; other keys are sink input indexes.
+  static constexpr uint32_t wholeSink = PA_INVALID_INDEX;
+  std::map<uint32_t, std::unique_ptr<Monitor>> monitors_;
+  Mixer mixer_;
+  pa_time_event* mixTimer_ = nullptr;
+  pa_time_event* rescanTimer_ = nullptr;
+
+  // The scan in progress.
+  bool scanning_ = false, scanAgain_ = false;
+  std::string defaultSink_;
+  uint32_t defaultSinkIndex_ = PA_INVALID_INDEX;
+  std::map<uint32_t, std::string> monitorOfSink_;
+  std::map<uint32_t, std::string> wanted_;  // key → source to record
+};
+
+}  // namespace platform::pulse
