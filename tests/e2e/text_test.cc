@@ -198,6 +198,20 @@ TEST_F(Text, AMarkerFromThisSystemStartsAtTheFastLevel) {
             "{\"lines\":[],\"level\":\"fast\",\"why\":\"the accurate level\\nfailed\"}\n");
 }
 
+TEST_F(Text, WithoutLanguageDataTheServiceIsNotReady) {
+  fs::create_directories(folder / "tessdata");
+  auto tessdata = environment;
+  tessdata["TESSDATA_PREFIX"] = (folder / "tessdata").string();
+  auto ending = e2e::run({"ocr"}, tessdata, request(pgm("blank.pgm", 64, 64)));
+  EXPECT_TRUE(ending.exited);
+  EXPECT_EQ(ending.code, 0);
+  EXPECT_EQ(ending.out,
+            "{\"preparing\":true}\n"
+            "{\"ready\":false,\"error\":\"macOS's text recognition does not read here "
+            "(Tesseract cannot load its data for eng)\"}\n");
+  EXPECT_EQ(ending.err, "");
+}
+
 TEST_F(Text, RunsWithOneOpenMPThreadAndDiesBySigterm) {
   e2e::Child service(e2e::tool({"ocr"}), environment);
   ASSERT_EQ(service.readLine(), R"({"preparing":true})");

@@ -77,7 +77,9 @@ std::string tesseractLanguages(const std::vector<std::string>& codes) {
 
 }  // namespace
 
-TesseractRecognition::TesseractRecognition() = default;
+// Leptonica's complaints about files that are no images would reach our
+// standard error.
+TesseractRecognition::TesseractRecognition() { setMsgSeverity(L_SEVERITY_NONE); }
 TesseractRecognition::~TesseractRecognition() = default;
 
 std::vector<std::string> TesseractRecognition::preferredLanguages() { return preferredFromLocale(); }
@@ -90,7 +92,6 @@ std::vector<std::string> TesseractRecognition::supportedRecognitionLanguages(Rec
 }
 
 std::shared_ptr<const Image> TesseractRecognition::openImage(const std::string& path) {
-  setMsgSeverity(L_SEVERITY_NONE);
   return readImage(path);
 }
 
@@ -107,7 +108,6 @@ Engine& TesseractRecognition::engine(RecognitionLevel level) {
 void TesseractRecognition::perform(TextRecognitionRequest& request, const Image& image) {
   auto* pixImage = dynamic_cast<const PixImage*>(&image);
   if (!pixImage) throw Error{0, "Tesseract reads only images it opened or drew"};
-  setMsgSeverity(L_SEVERITY_NONE);
   checkFits(image.width(), image.height());
   try {
     PixPointer grey = greyOnWhite(pixImage->pix());
