@@ -1,11 +1,92 @@
 #include "video/driver.h"
 
+#include <cmath>
+
 #include "front/diagnostics.h"
 #include "front/globals.h"
 #include "shot/take_shot.h"
 #include "sound/start_sound.h"
+#include "video/frames.h"
+#include "video/tick.h"
 
 namespace {
+
+// Holds the running video job's objects until the process ends.
+struct Running {
+  std::unique_ptr<platform::Stream> stream;
+  std::shared_ptr<Frames> frames;
+  std::shared_ptr<platform::SerialQueue> timer;
+  std::shared_ptr<platform::SerialQueue> framesQueue;
+};
+std::optional<Running> running;
+
+void streamVideo(const platform::ShareableContent& content, const platform::Display& display) {
+  auto mode = capture->displayMode(display.displayID);
+  int64_t pixelWidth = mode ? mode->pixelWidth : display.width;
+  int64_t pixelHeight = mode ? mode->pixelHeight : display.height;
+  int64_t pointWidth = display.width;
+
+  std::vector<platform::RunningApplication> excluded;
+  for (auto& application : content.applications)
+    if (options.excluded.count(application.processID)) excluded.push_back(application);
+
+  platform::StreamConfiguration configuration;
+  platform::ContentFilter filter;
+  bool windowCapture = options.window && options.size;
+  if (windowCapture) {
+    const platform::Window* window = nullptr;
+    for (auto& w : content.windows)
+      if (w.windowID == *options.window) {
+        window = &w;
+        break;
+      }
+    if (!window)
+      fail(2, "there is no window " + std::to_string(*options.window) + " (closed, or on another desktop)");
+    filter = capture->windowFilter(*window);
+    configuration.width = int64_t(options.size->width);
+    configuration.height = int64_t(options.size->height);
+    configuration.ignoreShadowsSingleWindow = true;
+    configuration.preservesAspectRatio = true;
+  } else {
+    filter = platform::ContentFilter::excluding(display, excluded);
+    if (!options.crop) {
+      configuration.width = pixelWidth;
+      configuration.height = pixelHeight;
+    } else {
+      double scale = mode ? double(pixelWidth) / double(pointWidth) : 1;
+      auto [x, y, w, h] = *options.crop;
+      double left = std::min(x, x + w), top = std::min(y, y + h);
+      double cropWidth = std::fabs(w), cropHeight = std::fabs(h);
+      configuration.sourceRect = platform::Rect{left / scale, top / scale, cropWidth / scale, cropHeight / scale};
+      configuration.width = int64_t(cropWidth);
+      configuration.height = int64_t(cropHeight);
+    }
+  }
+  configuration.pixelFormat = platform::pixelFormatBGRA;
+  configuration.colorSpaceName = platform::colorSpaceSRGB;
+  configuration.minimumFrameInterval = {1, int32_t(options.fps)};
+  configuration.queueDepth = 6;
+  configuration.showsCursor = options.cursor;
+  configuration.capturesAudio = false;
+
+  int64_t width = configuration.width, height = configuration.height;
+  auto frames = std::make_shared<Frames>(width, height);
+  auto stream = capture->makeStream(filter, configuration, *frames);
+  auto framesQueue = std::make_shared<platform::SerialQueue>("pellix.frames");
+  if (auto error = stream->addStreamOutput(*frames, platform::OutputType::screen, framesQueue)) throw *error;
+  platform::startAndWait(*stream);
+
+  std::string size = std::to_string(width) + "x" + std::to_string(height);
+  if (windowCapture) {
+    say("capturing window " + std::to_string(*options.window) + " at " + size);
+  } else {
+    std::vector<std::string> names;
+    for (auto& application : excluded) names.push_back(application.applicationName);
+    say("capturing " + size + ", leaving out " + quotedList(names));
+  }
+  auto timer = installTick(frames, options.fps);
+  running = Running{std::move(stream), frames, timer, framesQueue};
+}
 
 void run() {
   say("listing the displays");
@@ -21,6 +102,7 @@ void run() {
   if (!display) fail(2, "there is no display " + std::to_string(options.display));
   if (audio) return startSound(content, *display);
   if (shot) takeShot(content, *display);
+  streamVideo(content, *display);
 }
 
 }  // namespace

@@ -1,34 +1,13 @@
 #include "front/diagnostics.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "front/answer.h"
 #include "front/globals.h"
+#include "support/captured.h"
 
 namespace {
-
-// Runs `body` with standard output (fd 1) or error (fd 2) going into a pipe,
-// and returns what it wrote there.
-template <typename Body>
-std::string captured(int fd, Body body) {
-  int saved = dup(fd);
-  int ends[2];
-  EXPECT_EQ(pipe(ends), 0);
-  dup2(ends[1], fd);
-  close(ends[1]);
-  body();
-  dup2(saved, fd);
-  close(saved);
-  std::string text;
-  char chunk[4096];
-  ssize_t n;
-  fcntl(ends[0], F_SETFL, O_NONBLOCK);
-  while ((n = read(ends[0], chunk, sizeof chunk)) > 0) text.append(chunk, size_t(n));
-  close(ends[0]);
-  return text;
-}
 
 TEST(Say, WritesOnlyWithVerbose) {
   options.verbose = false;

@@ -1,0 +1,75 @@
+#include "video/frames.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "front/diagnostics.h"
+
+namespace {
+
+// Frames alive at once: the newest, one being written, one being packed.
+constexpr size_t spareFrames = 4;
+
+}  // namespace
+
+Frames::Frames(int64_t width, int64_t height) : width(width), height(height) {}
+
+Frame Frames::newest() {
+  std::lock_guard guard(lock_);
+  return latest_;
+}
+
+bool Frames::latestIsEmpty() {
+  std::lock_guard guard(lock_);
+  return !latest_;
+}
+
+// A frame's worth of memory that nobody else holds: a fresh allocation costs
+// thousands of page faults per frame, so memory is recycled.
+std::shared_ptr<std::vector<uint8_t>> Frames::blank() {
+  for (auto& frame : spare_)
+    if (frame.use_count() == 1) {
+      // The last other holder let go: its reads happened before this reuse.
+      std::atomic_thread_fence(std::memory_order_acquire);
+      return frame;
+    }
+  auto frame = std::make_shared<std::vector<uint8_t>>(size_t(width) * size_t(height) * 4);
+  if (spare_.size() < spareFrames) spare_.push_back(frame);
+  return frame;
+}
+
+void Frames::stream(platform::Stream&, const platform::SampleBuffer& sample, platform::OutputType type) {
+  if (type != platform::OutputType::screen) return;
+  if (!sample.isValid || !sample.attachments || sample.attachments->empty()) return;
+  auto& info = sample.attachments->front();
+  auto status = info.find(platform::frameInfoStatus);
+  if (status == info.end()) return;
+  auto* value = std::get_if<int64_t>(&status->second);
+  if (!value || *value != platform::complete) return;
+  if (!sample.imageBuffer) return;
+  const platform::PixelBuffer& pixels = *sample.imageBuffer;
+  if (!pixels.baseAddress) return;
+
+  if (latestIsEmpty()) say("first frame");
+
+  size_t rows = std::min<size_t>(pixels.height, size_t(height));
+  size_t columns = std::min<size_t>(pixels.width, size_t(width));
+  size_t stride = size_t(width) * 4;
+  auto frame = blank();
+  if (!frame->empty()) {
+    uint8_t* out = frame->data();
+    for (size_t r = 0; r < rows; r++) {
+      memcpy(out + r * stride, pixels.baseAddress + r * pixels.bytesPerRow, columns * 4);
+      // A recycled frame holds old pixels where this buffer has none.
+      if (columns * 4 < stride) memset(out + r * stride + columns * 4, 0, stride - columns * 4);
+    }
+    if (rows < size_t(height)) memset(out + rows * stride, 0, (size_t(height) - rows) * stride);
+  }
+
+  std::lock_guard guard(lock_);
+  latest_ = std::move(frame);
+}
+
+void Frames::streamDidStop(platform::Stream&, const platform::Error& error) {
+  fail(2, "the capture stopped: " + error.description);
+}

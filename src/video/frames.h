@@ -1,0 +1,38 @@
+// The video stream's sink: packs each complete frame the stream delivers into
+// width x height x 4 bytes of BGRA and keeps it as the newest frame. A stored
+// frame is never changed; readers share it until the last one lets go.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/stream.h"
+
+using Frame = std::shared_ptr<const std::vector<uint8_t>>;
+
+class Frames : public platform::StreamOutput, public platform::StreamDelegate {
+ public:
+  Frames(int64_t width, int64_t height);
+
+  // The newest packed frame, or none before the first; any thread.
+  Frame newest();
+
+  // On the frames queue.
+  void stream(platform::Stream& stream, const platform::SampleBuffer& sample, platform::OutputType type) override;
+  // Ends the process: "the capture stopped: <description>", exit code 2.
+  void streamDidStop(platform::Stream& stream, const platform::Error& error) override;
+
+  const int64_t width;
+  const int64_t height;
+
+ private:
+  bool latestIsEmpty();
+  std::shared_ptr<std::vector<uint8_t>> blank();
+
+  std::mutex lock_;
+  Frame latest_;  // guarded by lock_
+  // Memory of earlier frames, reused once nobody holds them (frames queue only).
+  std::vector<std::shared_ptr<std::vector<uint8_t>>> spare_;
+};

@@ -1,0 +1,151 @@
+#include "video/driver.h"
+
+#include <gtest/gtest.h>
+
+#include "front/globals.h"
+#include "platform/fake/fake_capture.h"
+#include "support/captured.h"
+
+namespace {
+
+using platform::ContentFilter;
+
+// A desktop of one 2880x1800-pixel display of 1440 points, three windows and
+// three applications.
+class Driver : public testing::Test {
+ protected:
+  void SetUp() override {
+    fake.mainDisplay = 69733382;
+    fake.content.displays = {{5, 800, 600, "side", 1440, 0}, {69733382, 1440, 900, "main", 0, 0}};
+    fake.content.applications = {{101, "Terminal"}, {202, "Web \"Browser\""}, {303, "Mail"}};
+    fake.content.windows = {{4711, {10, 20, 333.5, 200.25}, "notes", true, fake.content.applications[0]},
+                            {4712, {0, 0, 800, 600}, "web", true, fake.content.applications[1]}};
+    fake.modes[69733382] = {2880, 1800};
+    capture = &fake;
+  }
+
+  // Runs the driver with `arguments`.
+  void start(const std::vector<std::string>& arguments) {
+    options = parse(arguments, fake.mainDisplayID());
+    options.verbose = true;
+    ::drive();
+  }
+  // The same; what it said on standard error.
+  std::string drive(const std::vector<std::string>& arguments) {
+    return captured(2, [&] { start(arguments); });
+  }
+  platform::FakeStream& stream() { return *fake.lastStream(); }
+
+  platform::FakeCapture fake;
+};
+
+TEST_F(Driver, CapturesTheWholeDisplayAtItsPixelSize) {
+  std::string said = drive({"--exclude-pid", "303", "--exclude-pid", "202", "--exclude-pid", "999", "--fps", "30"});
+  EXPECT_EQ(said,
+            "pellix-capture: listing the displays\n"
+            "pellix-capture: 2 displays, 3 apps\n"
+            "pellix-capture: capturing 2880x1800, leaving out [\"Web \\\"Browser\\\"\", \"Mail\"]\n");
+  auto& s = stream();
+  EXPECT_TRUE(s.started);
+  EXPECT_EQ(s.filter.kind, ContentFilter::Kind::displayExcluding);
+  EXPECT_EQ(s.filter.display.displayID, 69733382u);
+  ASSERT_EQ(s.filter.applications.size(), 2u);
+  EXPECT_EQ(s.filter.applications[0].processID, 202);  // the listing's order
+  auto& c = s.configuration;
+  EXPECT_EQ(c.width, 2880);
+  EXPECT_EQ(c.height, 1800);
+  EXPECT_FALSE(c.sourceRect);
+  EXPECT_EQ(c.pixelFormat, platform::fourCharCode("BGRA"));
+  EXPECT_EQ(c.minimumFrameInterval.value, 1);
+  EXPECT_EQ(c.minimumFrameInterval.timescale, 30);
+  EXPECT_EQ(c.queueDepth, 6);
+  EXPECT_FALSE(c.showsCursor);
+  EXPECT_FALSE(c.capturesAudio);
+  ASSERT_EQ(s.outputs.size(), 1u);
+  EXPECT_EQ(s.outputs[0].type, platform::OutputType::screen);
+  EXPECT_EQ(s.outputs[0].queue->label(), "pellix.frames");
+}
+
+TEST_F(Driver, CropsInDisplayPixels) {
+  struct Case {
+    std::string crop;
+    std::optional<platform::Rect> source;
+    int64_t width, height;
+  } cases[] = {
+      {"100,100,800,600", platform::Rect{50, 50, 400, 300}, 800, 600},
+      {"0,0,100,50", platform::Rect{0, 0, 50, 25}, 100, 50},
+      {"100,100,-50,-20", platform::Rect{25, 40, 25, 10}, 50, 20},
+      {"0,0,10.9,7.5", platform::Rect{0, 0, 5.45, 3.75}, 10, 7},
+  };
+  for (auto& c : cases) {
+    drive({"--crop", c.crop, "--size", "640,480", "--cursor"});
+    EXPECT_EQ(stream().configuration.sourceRect, c.source) << c.crop;
+    EXPECT_EQ(stream().configuration.width, c.width) << c.crop;
+    EXPECT_EQ(stream().configuration.height, c.height) << c.crop;
+    EXPECT_TRUE(stream().configuration.showsCursor);
+  }
+}
+
+TEST_F(Driver, ADisplayWithoutModeHasScaleOne) {
+  drive({"--display", "5", "--crop", "10,10,100,50"});
+  EXPECT_EQ(stream().configuration.sourceRect, (platform::Rect{10, 10, 100, 50}));
+  drive({"--display", "5"});
+  EXPECT_EQ(stream().configuration.width, 800);
+  EXPECT_EQ(stream().configuration.height, 600);
+}
+
+TEST_F(Driver, CapturesAWindowAtTheRequestedSize) {
+  std::string said = drive({"--window", "4711", "--size", "1280.9,720.2", "--crop", "0,0,10,10", "--exclude-pid", "101"});
+  EXPECT_NE(said.find("pellix-capture: capturing window 4711 at 1280x720\n"), std::string::npos) << said;
+  auto& s = stream();
+  EXPECT_EQ(s.filter.kind, ContentFilter::Kind::window);
+  EXPECT_EQ(s.filter.window.windowID, 4711u);
+  EXPECT_EQ(s.configuration.width, 1280);
+  EXPECT_EQ(s.configuration.height, 720);
+  EXPECT_FALSE(s.configuration.sourceRect);
+  EXPECT_TRUE(s.configuration.preservesAspectRatio);
+  EXPECT_TRUE(s.configuration.ignoreShadowsSingleWindow);
+}
+
+TEST_F(Driver, EndsWithTheLookupMessages) {
+  EXPECT_EXIT(start({"--display", "4000000000"}), testing::ExitedWithCode(2),
+              "there is no display 4000000000\n$");
+  EXPECT_EXIT(start({"--window", "99", "--size", "10,10"}), testing::ExitedWithCode(2),
+              "pellix-capture: there is no window 99 \\(closed, or on another desktop\\)\n$");
+}
+
+TEST_F(Driver, StartErrorsEndWithThreeOnlyWhenTheUserDeclined) {
+  fake.listingError = platform::Error{-3801, "declined"};
+  EXPECT_EXIT(start({}), testing::ExitedWithCode(3), "pellix-capture: the capture could not start: declined\n$");
+  fake.listingError = platform::Error{1, "no server"};
+  EXPECT_EXIT(start({}), testing::ExitedWithCode(2), "pellix-capture: the capture could not start: no server\n$");
+}
+
+// A fake whose streams refuse to start or to take an output.
+class RefusingCapture : public platform::FakeCapture {
+ public:
+  std::unique_ptr<platform::Stream> makeStream(const ContentFilter& f, const platform::StreamConfiguration& c,
+                                               platform::StreamDelegate& d) override {
+    auto stream = std::make_unique<platform::FakeStream>(f, c, d);
+    stream->startError = startError;
+    stream->addOutputError = addOutputError;
+    return stream;
+  }
+  std::optional<platform::Error> startError, addOutputError;
+};
+
+TEST_F(Driver, StreamErrorsEndTheRun) {
+  RefusingCapture refusing;
+  refusing.content = fake.content;
+  refusing.mainDisplay = fake.mainDisplay;
+  capture = &refusing;
+  refusing.startError = platform::Error{-3801, "The user declined TCCs for application, window, display capture"};
+  EXPECT_EXIT(start({}), testing::ExitedWithCode(3),
+              "pellix-capture: the capture could not start: The user declined TCCs for application, window, display "
+              "capture\n$");
+  refusing.startError.reset();
+  refusing.addOutputError = platform::Error{-3802, "no output"};
+  EXPECT_EXIT(start({}), testing::ExitedWithCode(2), "pellix-capture: the capture could not start: no output\n$");
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+#include "video/frames.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "front/globals.h"
+#include "platform/fake/fake_capture.h"
+#include "support/captured.h"
+
+namespace {
+
+using platform::OutputType;
+using platform::SampleBuffer;
+
+uint32_t gradient(size_t x, size_t y) { return 0xff000000u | uint32_t(y) << 8 | uint32_t(x); }
+
+// The frame a sink of width x height should hold for a gradient buffer of
+// bufferWidth x bufferHeight: the overlap copied, the rest zero.
+std::vector<uint8_t> expected(size_t width, size_t height, size_t bufferWidth, size_t bufferHeight) {
+  std::vector<uint8_t> frame(width * height * 4, 0);
+  for (size_t y = 0; y < std::min(height, bufferHeight); y++)
+    for (size_t x = 0; x < std::min(width, bufferWidth); x++) {
+      uint32_t p = gradient(x, y);
+      memcpy(&frame[(y * width + x) * 4], &p, 4);
+    }
+  return frame;
+}
+
+struct Sink {
+  Sink(int64_t w, int64_t h) : frames(w, h), stream({}, {}, frames) {}
+  void deliver(const SampleBuffer& sample, OutputType type = OutputType::screen) {
+    frames.stream(stream, sample, type);
+  }
+  Frames frames;
+  platform::FakeStream stream;
+};
+
+TEST(Frames, KeepsOnlyCompleteScreenFrames) {
+  Sink sink(4, 3);
+  auto complete = [] { return platform::screenSample(4, 3, 16, platform::complete, gradient); };
+  std::vector<SampleBuffer> ignored;
+  for (int64_t status : {1, 2, 3, 4, 5, -1, 99}) ignored.push_back(platform::screenSample(4, 3, 16, status, gradient));
+  ignored.push_back(complete());
+  ignored.back().isValid = false;
+  ignored.push_back(complete());
+  ignored.back().attachments.reset();
+  ignored.push_back(complete());
+  ignored.back().attachments->clear();
+  ignored.push_back(complete());
+  ignored.back().attachments->front().clear();  // no status entry
+  ignored.push_back(complete());
+  ignored.back().attachments->front()[platform::frameInfoStatus] = 0.0;  // not an integer
+  ignored.push_back(complete());
+  ignored.back().imageBuffer.reset();
+  ignored.push_back(complete());
+  ignored.back().imageBuffer->baseAddress = nullptr;
+  // A later dictionary does not count: only the first is read.
+  ignored.push_back(complete());
+  ignored.back().attachments->front()[platform::frameInfoStatus] = int64_t(1);
+  ignored.back().attachments->push_back({{platform::frameInfoStatus, int64_t(0)}});
+
+  for (auto& sample : ignored) sink.deliver(sample);
+  sink.deliver(complete(), OutputType::audio);
+  EXPECT_FALSE(sink.frames.newest());
+
+  sink.deliver(complete());
+  Frame first = sink.frames.newest();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(*first, expected(4, 3, 4, 3));
+  EXPECT_EQ(sink.frames.newest(), first);  // the same frame until a newer one
+  for (auto& sample : ignored) sink.deliver(sample);
+  EXPECT_EQ(sink.frames.newest(), first);
+}
+
+TEST(Frames, PacksEveryBufferShapeToTheSinkSize) {
+  struct Case {
+    size_t width, height, bytesPerRow;
+  } cases[] = {
+      {12, 7, 48},    // the sink's own size
+      {12, 7, 64},    // rows with padding: same frame as packed
+      {14, 9, 60},    // larger: cut to the top-left
+      {8, 3, 40},     // smaller: the rest zero
+      {14, 3, 56},    // wider but shorter
+      {1, 1, 4},      // one pixel: the rest zero
+  };
+  Sink sink(12, 7);
+  for (auto& c : cases) {
+    sink.deliver(platform::screenSample(c.width, c.height, c.bytesPerRow, platform::complete, gradient));
+    Frame frame = sink.frames.newest();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(*frame, expected(12, 7, c.width, c.height)) << c.width << "x" << c.height << " / " << c.bytesPerRow;
+  }
+}
+
+TEST(Frames, AFrameOnceStoredNeverChanges) {
+  Sink sink(6, 5);
+  sink.deliver(platform::screenSample(6, 5, 24, platform::complete, gradient));
+  Frame held = sink.frames.newest();
+  auto copy = *held;
+  for (int i = 0; i < 10; i++)
+    sink.deliver(platform::screenSample(3, 2, 12, platform::complete, [](size_t, size_t) { return 0x11223344u; }));
+  EXPECT_EQ(*held, copy);
+  EXPECT_NE(*sink.frames.newest(), copy);
+  EXPECT_EQ(sink.frames.newest()->size(), 6u * 5 * 4);
+}
+
+TEST(Frames, SaysFirstFrameOnce) {
+  options.verbose = true;
+  for (auto [w, h] : {std::pair{4, 3}, {0, 3}, {4, 0}}) {
+    Sink sink(w, h);
+    std::string said = captured(2, [&] {
+      sink.deliver(platform::screenSample(4, 3, 16, platform::idle, gradient));
+      for (int i = 0; i < 3; i++) sink.deliver(platform::screenSample(4, 3, 16, platform::complete, gradient));
+    });
+    EXPECT_EQ(said, "pellix-capture: first frame\n");
+    EXPECT_EQ(sink.frames.newest()->size(), size_t(w * h * 4));
+  }
+  options.verbose = false;
+}
+
+TEST(Frames, AStreamThatStopsEndsTheProcess) {
+  Sink sink(4, 3);
+  EXPECT_EXIT(sink.frames.streamDidStop(sink.stream, {-1, "the window was destroyed"}), testing::ExitedWithCode(2),
+              "^pellix-capture: the capture stopped: the window was destroyed\n$");
+}
+
+}  // namespace

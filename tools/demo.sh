@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Shows the tool at work: streams about two seconds of the display and keeps
+# one frame as a PNG. Uses the user's X server when DISPLAY reaches one, else a
+# private Xvfb with a sample window, which it stops at the end.
+set -euo pipefail
+build=$1
+tool=$build/src/pellix-capture
+out=${PELLIX_DEMO_OUT:-$PWD/demo-out}
+mkdir -p "$out"
+
+started=()
+cleanup() { for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+  n=$((200 + $$ % 500))
+  while [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+  export DISPLAY=:$n
+  Xvfb "$DISPLAY" -screen 0 1280x720x24 +extension RANDR -noreset -nolisten tcp >/dev/null 2>&1 &
+  started+=($!)
+  for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+  # The window lives as long as its standard input, which this script holds.
+  rm -f "$out/window"; mkfifo "$out/window"; exec 3<>"$out/window"; rm -f "$out/window"
+  "$build/tests/e2e/paint-window" 100 80 640 360 3070c8 demo-window <&3 >/dev/null &
+  started+=($!)
+  sleep 0.3
+  echo "private X server $DISPLAY with a sample window"
+else
+  echo "X server $DISPLAY"
+fi
+
+size=$(xdpyinfo | awk '/dimensions:/ {print $2; exit}')
+width=${size%x*}
+height=${size#*x}
+frame=$((width * height * 4))
+
+echo "streaming ${width}x${height} at 30 frames a second for about 2 s"
+errors=$out/stream.err
+{
+  "$tool" --verbose --fps 30 2>"$errors" &
+  tool_pid=$!
+  (sleep 2; kill -TERM $tool_pid 2>/dev/null) &
+  wait $tool_pid || true
+} | {
+  head -c "$frame" >"$out/frame.bgra"
+  rest=$(wc -c)
+  echo $(( (rest + frame) ))  >"$out/bytes"
+}
+bytes=$(cat "$out/bytes")
+sed 's/^/  /' "$errors"
+frames=$((bytes / frame))
+echo "received $frames frames ($bytes bytes), about $((frames / 2)) frames a second"
+if [ "$frames" -gt 0 ]; then
+  convert -size "${width}x${height}" -depth 8 "bgra:$out/frame.bgra" "$out/frame.png"
+  echo "one frame: $out/frame.png"
+fi
+rm -f "$out/frame.bgra" "$out/bytes"
