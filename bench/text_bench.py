@@ -6,6 +6,7 @@ memory over a long run of mixed requests.
 usage: bench/text_bench.py [path/to/pellix-capture] [--requests N] [--samples N]
 """
 import argparse
+import collections
 import json
 import os
 import statistics
@@ -64,8 +65,14 @@ class Service:
 def latencies(service, path, samples):
     answer, first = service.ask(path)
     times = [service.ask(path)[1] for _ in range(samples)]
-    words = sum(len(line) for line in answer.get("lines", []))
-    return first, times, words, answer
+    return first, times, answer
+
+
+def read_right(answer, expected_text):
+    """How many of the drawn words the answer holds, each counted at most as often as drawn."""
+    expected = collections.Counter(expected_text.split())
+    read = collections.Counter(word["t"] for line in answer.get("lines", []) for word in line)
+    return sum(min(n, read[word]) for word, n in expected.items()), sum(expected.values())
 
 
 def milliseconds(seconds):
@@ -82,6 +89,7 @@ def main():
     with tempfile.TemporaryDirectory() as folder:
         screen = os.path.join(folder, "screen.png")
         subprocess.run([os.path.join(HERE, "text_screenshot.sh"), screen], check=True)
+        drawn = open(screen + ".txt").read()
         line = os.path.join(folder, "line.png")
         subprocess.run(["convert", "-size", "600x100", "xc:white", "-font", "DejaVu-Sans", "-pointsize", "28",
                         "-annotate", "+20+60", "Invoice 2024-117: 3 items", line], check=True)
@@ -96,11 +104,11 @@ def main():
         service = Service(options.binary, accurate_cache)
         print(f"start-up (accurate): preparing after {milliseconds(service.preparing_after)}, "
               f"ready after {milliseconds(service.ready_after)} (languages listed, engine loaded, self-test read)")
-        first, times, words, answer = latencies(service, screen, options.samples)
+        first, times, answer = latencies(service, screen, options.samples)
         assert "level" not in answer, answer
         print(f"accurate, 1920x1080 screenshot: first {milliseconds(first)}, "
               f"median {milliseconds(statistics.median(times))}, max {milliseconds(max(times))} "
-              f"over {len(times)} requests; {words} words")
+              f"over {len(times)} requests; %d of %d drawn words read right" % read_right(answer, drawn))
         service.close()
 
         # Fast level: a marker from this system, as a failed accurate level leaves it.
@@ -110,11 +118,11 @@ def main():
             marker.write(os_version() + "\nbenchmark")
         service = Service(options.binary, fast_cache)
         print(f"start-up (fast): ready after {milliseconds(service.ready_after)}")
-        first, times, words, answer = latencies(service, screen, options.samples)
+        first, times, answer = latencies(service, screen, options.samples)
         assert answer.get("level") == "fast", answer
         print(f"fast, 1920x1080 screenshot: first {milliseconds(first)}, "
               f"median {milliseconds(statistics.median(times))}, max {milliseconds(max(times))} "
-              f"over {len(times)} requests; {words} words")
+              f"over {len(times)} requests; %d of %d drawn words read right" % read_right(answer, drawn))
         service.close()
 
         # Memory over a long run: screenshot, a text line, a blank image, a missing file, in turn.

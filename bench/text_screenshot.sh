@@ -1,6 +1,7 @@
 #!/bin/sh
 # Renders a 1920x1080 screenshot-like PNG (title bar, menu, sidebar, prose,
-# code, status bar) at the path given, for the text benchmarks and the demo.
+# code, status bar) at the path given, for the text benchmark; the text it
+# drew goes to the same path with ".txt" added, one piece a line.
 set -eu
 out=${1:?usage: text_screenshot.sh out.png}
 sans=DejaVu-Sans
@@ -12,8 +13,10 @@ args="$args -fill '#2b2b2b' -draw 'rectangle 0,1050 1919,1079'"
 args="$args -fill '#e9edf1' -draw 'rectangle 0,37 300,1049'"
 args="$args -fill '#ffffff' -draw 'rectangle 1000,80 1880,1000'"
 
+: >"$out.txt"
 text() { # font size colour x y words...
   f=$1 s=$2 c=$3 x=$4 y=$5; shift 5
+  printf '%s\n' "$*" | sed 's/%%/%/g' >>"$out.txt"
   args="$args -font $f -pointsize $s -fill '$c' -annotate +$x+$y '$*'"
 }
 

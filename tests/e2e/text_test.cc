@@ -198,6 +198,36 @@ TEST_F(Text, AMarkerFromThisSystemStartsAtTheFastLevel) {
             "{\"lines\":[],\"level\":\"fast\",\"why\":\"the accurate level\\nfailed\"}\n");
 }
 
+TEST_F(Text, ChoosesLanguagesFromTheLocaleAmongTheInstalledData) {
+  // English data under a second name stands in for German.
+  auto tessdata = folder / "tessdata";
+  fs::create_directories(tessdata);
+  for (auto name : {"eng", "deu", "osd"})
+    fs::create_symlink("/usr/share/tesseract-ocr/5/tessdata/eng.traineddata",
+                       tessdata / (std::string(name) + ".traineddata"));
+  struct Case {
+    e2e::Environment locale;
+    std::string language;
+  } cases[] = {
+      {{{"LANG", "de_CH.UTF-8"}}, "de-DE"},
+      {{{"LANGUAGE", "fr:de_AT@euro:en"}, {"LANG", "C"}}, "de-DE,en-US"},
+      {{{"LC_ALL", "en_US.UTF-8"}, {"LC_MESSAGES", "de_DE"}}, "en-US"},
+      {{{"LC_MESSAGES", "de_DE"}, {"LANG", "en_US"}}, "de-DE"},
+      {{{"LC_ALL", "C"}, {"LANG", "de_DE"}}, "en-US"},
+      {{{"LANG", "POSIX"}}, "en-US"},
+  };
+  for (auto& c : cases) {
+    auto run = environment;
+    run["TESSDATA_PREFIX"] = tessdata.string();
+    run["LANG"] = "";
+    for (auto& [name, value] : c.locale) run[name] = value;
+    auto ending = e2e::run({"ocr"}, run);
+    EXPECT_EQ(ending.out, "{\"preparing\":true}\n{\"ready\":true,\"language\":\"" + c.language +
+                              "\",\"max\":16384}\n")
+        << testing::PrintToString(c.locale);
+  }
+}
+
 TEST_F(Text, WithoutLanguageDataTheServiceIsNotReady) {
   fs::create_directories(folder / "tessdata");
   auto tessdata = environment;
