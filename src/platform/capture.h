@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/content.h"
+#include "platform/picture.h"
 #include "platform/stream.h"
 
 namespace platform {
@@ -30,6 +31,12 @@ class Capture {
   virtual std::unique_ptr<Stream> makeStream(const ContentFilter& filter,
                                              const StreamConfiguration& configuration,
                                              StreamDelegate& delegate) = 0;
+
+  // Whether one image can be taken without a stream; when not, a screenshot
+  // is the first complete frame of a short-lived stream.
+  virtual bool takesScreenshots() { return false; }
+  // One image of what `filter` shows, as `configuration` says. Throws Error.
+  virtual Picture captureImage(const ContentFilter& filter, const StreamConfiguration& configuration);
 
   // Seconds on the clock of the samples' presentation times.
   virtual double hostNow() = 0;

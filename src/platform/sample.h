@@ -69,3 +69,10 @@ struct SampleBuffer {
 };
 
 }  // namespace platform
+
+namespace platform {
+
+// A valid screen sample whose first attachment says: complete frame.
+bool isCompleteScreenFrame(const SampleBuffer& sample, OutputType type);
+
+}  // namespace platform

@@ -1,7 +1,58 @@
 #include "shot/take_shot.h"
 
-#include "platform/error.h"
+#include <unistd.h>
 
-void takeShot(const platform::ShareableContent&, const platform::Display&) {
-  throw platform::Error{2, "screenshots are not available in this build"};
+#include <cmath>
+
+#include "front/answer.h"
+#include "front/diagnostics.h"
+#include "front/globals.h"
+#include "shot/first_frame.h"
+#include "video/target.h"
+
+namespace {
+
+// The first complete frame of a short-lived stream.
+platform::Picture firstFrame(const platform::ContentFilter& filter, const platform::StreamConfiguration& configuration) {
+  // Kept to the end of the process: late callbacks may still reach it.
+  static FirstFrame waiter;
+  static std::unique_ptr<platform::Stream> stream;
+  stream = capture->makeStream(filter, configuration, waiter);
+  auto queue = std::make_shared<platform::SerialQueue>("pellix.shot");
+  if (auto error = stream->addStreamOutput(waiter, platform::OutputType::screen, queue)) throw *error;
+  platform::Picture image = waiter.wait(*stream);
+  std::promise<void> stopped;
+  stream->stopCapture([&stopped](std::optional<platform::Error>) { stopped.set_value(); });
+  stopped.get_future().wait();
+  return image;
+}
+
+}  // namespace
+
+void takeShot(const platform::ShareableContent& content, const platform::Display& display) {
+  PixelSize pixels = pixelSize(display);
+  double scale = pixels.scale;
+  platform::StreamConfiguration configuration;
+  platform::ContentFilter filter;
+  if (options.window) {
+    // The window at its own size, in its own scale.
+    filter = capture->windowFilter(chosenWindow(content));
+    scale = double(filter.pointPixelScale);
+    configuration.ignoreShadowsSingleWindow = true;
+    configuration.width = int64_t(std::round(filter.contentRect.width * scale));
+    configuration.height = int64_t(std::round(filter.contentRect.height * scale));
+  } else {
+    targetDisplay(content, display, pixels, filter, configuration);
+  }
+  configuration.pixelFormat = platform::pixelFormatBGRA;
+  configuration.colorSpaceName = platform::colorSpaceSRGB;
+  configuration.showsCursor = options.cursor;
+  configuration.capturesAudio = false;
+
+  platform::Picture image = capture->takesScreenshots() ? capture->captureImage(filter, configuration)
+                                                       : firstFrame(filter, configuration);
+
+  if (!platform::writePNG(*options.out, image, 72 * scale)) fail(2, "cannot write " + *options.out);
+  answer({{"width", image.width}, {"height", image.height}, {"scale", scale}});
+  _exit(0);
 }

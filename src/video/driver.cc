@@ -1,12 +1,11 @@
 #include "video/driver.h"
 
-#include <cmath>
-
 #include "front/diagnostics.h"
 #include "front/globals.h"
 #include "shot/take_shot.h"
 #include "sound/start_sound.h"
 #include "video/frames.h"
+#include "video/target.h"
 #include "video/tick.h"
 
 namespace {
@@ -21,46 +20,18 @@ struct Running {
 std::optional<Running> running;
 
 void streamVideo(const platform::ShareableContent& content, const platform::Display& display) {
-  auto mode = capture->displayMode(display.displayID);
-  int64_t pixelWidth = mode ? mode->pixelWidth : display.width;
-  int64_t pixelHeight = mode ? mode->pixelHeight : display.height;
-  int64_t pointWidth = display.width;
-
-  std::vector<platform::RunningApplication> excluded;
-  for (auto& application : content.applications)
-    if (options.excluded.count(application.processID)) excluded.push_back(application);
-
+  PixelSize pixels = pixelSize(display);
   platform::StreamConfiguration configuration;
   platform::ContentFilter filter;
   bool windowCapture = options.window && options.size;
   if (windowCapture) {
-    const platform::Window* window = nullptr;
-    for (auto& w : content.windows)
-      if (w.windowID == *options.window) {
-        window = &w;
-        break;
-      }
-    if (!window)
-      fail(2, "there is no window " + std::to_string(*options.window) + " (closed, or on another desktop)");
-    filter = capture->windowFilter(*window);
+    filter = capture->windowFilter(chosenWindow(content));
     configuration.width = int64_t(options.size->width);
     configuration.height = int64_t(options.size->height);
     configuration.ignoreShadowsSingleWindow = true;
     configuration.preservesAspectRatio = true;
   } else {
-    filter = platform::ContentFilter::excluding(display, excluded);
-    if (!options.crop) {
-      configuration.width = pixelWidth;
-      configuration.height = pixelHeight;
-    } else {
-      double scale = mode ? double(pixelWidth) / double(pointWidth) : 1;
-      auto [x, y, w, h] = *options.crop;
-      double left = std::min(x, x + w), top = std::min(y, y + h);
-      double cropWidth = std::fabs(w), cropHeight = std::fabs(h);
-      configuration.sourceRect = platform::Rect{left / scale, top / scale, cropWidth / scale, cropHeight / scale};
-      configuration.width = int64_t(cropWidth);
-      configuration.height = int64_t(cropHeight);
-    }
+    targetDisplay(content, display, pixels, filter, configuration);
   }
   configuration.pixelFormat = platform::pixelFormatBGRA;
   configuration.colorSpaceName = platform::colorSpaceSRGB;
@@ -81,7 +52,7 @@ void streamVideo(const platform::ShareableContent& content, const platform::Disp
     say("capturing window " + std::to_string(*options.window) + " at " + size);
   } else {
     std::vector<std::string> names;
-    for (auto& application : excluded) names.push_back(application.applicationName);
+    for (auto& application : filter.applications) names.push_back(application.applicationName);
     say("capturing " + size + ", leaving out " + quotedList(names));
   }
   auto timer = installTick(frames, options.fps);

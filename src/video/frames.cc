@@ -39,13 +39,7 @@ std::shared_ptr<std::vector<uint8_t>> Frames::blank() {
 }
 
 void Frames::stream(platform::Stream&, const platform::SampleBuffer& sample, platform::OutputType type) {
-  if (type != platform::OutputType::screen) return;
-  if (!sample.isValid || !sample.attachments || sample.attachments->empty()) return;
-  auto& info = sample.attachments->front();
-  auto status = info.find(platform::frameInfoStatus);
-  if (status == info.end()) return;
-  auto* value = std::get_if<int64_t>(&status->second);
-  if (!value || *value != platform::complete) return;
+  if (!platform::isCompleteScreenFrame(sample, type)) return;
   if (!sample.imageBuffer) return;
   const platform::PixelBuffer& pixels = *sample.imageBuffer;
   if (!pixels.baseAddress) return;

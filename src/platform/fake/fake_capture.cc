@@ -54,6 +54,15 @@ ContentFilter FakeCapture::windowFilter(const Window& window) {
   return filter;
 }
 
+Picture FakeCapture::captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) {
+  shotFilter = filter;
+  shotConfiguration = configuration;
+  if (screenshotError) throw *screenshotError;
+  auto pixels = std::make_shared<std::vector<uint8_t>>(size_t(configuration.width * configuration.height * 4));
+  for (size_t i = 0; i < pixels->size(); i += 4) memcpy(pixels->data() + i, &screenshotPixel, 4);
+  return {configuration.width, configuration.height, pixels};
+}
+
 std::unique_ptr<Stream> FakeCapture::makeStream(const ContentFilter& filter,
                                                 const StreamConfiguration& configuration,
                                                 StreamDelegate& delegate) {

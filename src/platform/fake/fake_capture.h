@@ -57,6 +57,9 @@ class FakeCapture : public Capture {
   ContentFilter windowFilter(const Window& window) override;
   std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                      StreamDelegate& delegate) override;
+  bool takesScreenshots() override { return screenshots; }
+  // A picture of the configured size, each pixel `screenshotPixel`, or the scripted error.
+  Picture captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) override;
   double hostNow() override { return host.load(); }
   double wallNow() override { return wall.load(); }
 
@@ -70,6 +73,11 @@ class FakeCapture : public Capture {
   std::optional<Error> listingError;
   std::map<uint32_t, DisplayMode> modes;
   float windowScale = 1;
+  bool screenshots = true;
+  std::optional<Error> screenshotError;
+  uint32_t screenshotPixel = 0xff204080;
+  std::optional<ContentFilter> shotFilter;
+  std::optional<StreamConfiguration> shotConfiguration;
   std::atomic<double> host = 1000;
   std::atomic<double> wall = 1.7e9;
 

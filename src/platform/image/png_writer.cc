@@ -1,0 +1,90 @@
+// PNG files through libpng, written beside their final place and renamed.
+#include <fcntl.h>
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/picture.h"
+
+namespace platform {
+
+namespace {
+
+bool opaque(const Picture& image) {
+  const uint8_t* p = image.pixels->data();
+  size_t count = size_t(image.width) * size_t(image.height);
+  for (size_t i = 0; i < count; i++)
+    if (p[i * 4 + 3] != 0xff) return false;
+  return true;
+}
+
+bool encode(FILE* file, const Picture& image, double dotsPerInch) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_init_io(png, file);
+  // Screens are opaque: without the alpha channel the file is a quarter smaller.
+  bool alpha = !opaque(image);
+  png_set_IHDR(png, info, png_uint_32(image.width), png_uint_32(image.height), 8,
+               alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  auto perMetre = png_uint_32(std::lround(dotsPerInch / 0.0254));
+  png_set_pHYs(png, info, perMetre, perMetre, PNG_RESOLUTION_METER);
+  png_set_compression_level(png, 1);
+  png_set_filter(png, 0, PNG_FILTER_SUB);
+  png_write_info(png, info);
+  png_set_bgr(png);
+  if (!alpha) png_set_filler(png, 0, PNG_FILLER_AFTER);
+  const uint8_t* row = image.pixels->data();
+  for (int64_t y = 0; y < image.height; y++, row += image.width * 4) png_write_row(png, row);
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+// Writes into an open file and closes it; false if any step fails.
+bool writeAndClose(int fd, const Picture& image, double dotsPerInch) {
+  FILE* file = fdopen(fd, "wb");
+  if (!file) {
+    close(fd);
+    return false;
+  }
+  bool written = encode(file, image, dotsPerInch);
+  written = fflush(file) == 0 && written;
+  return fclose(file) == 0 && written;
+}
+
+}  // namespace
+
+bool writePNG(const std::string& path, const Picture& image, double dotsPerInch) {
+  if (image.width <= 0 || image.height <= 0 || image.width > 0x7fffffff || image.height > 0x7fffffff) return false;
+  struct stat existing;
+  if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    // A device, a pipe or a folder: write into it, never replace it.
+    int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    return fd >= 0 && writeAndClose(fd, image, dotsPerInch);
+  }
+  std::filesystem::path target(path);
+  std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  int fd = mkstemp(temporary.data());
+  if (fd < 0) return false;
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  if (!writeAndClose(fd, image, dotsPerInch) || rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace platform

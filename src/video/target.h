@@ -1,0 +1,28 @@
+// What the capture jobs capture: the display's pixel size, the window named in
+// the options, the applications left out, and the display filter with its
+// crop. The video stream and the screenshot share these rules.
+#pragma once
+
+#include <vector>
+
+#include "platform/content.h"
+
+struct PixelSize {
+  int64_t width = 0, height = 0;
+  double scale = 1;  // pixels per point
+};
+
+// The display's current mode, or its point size (scale 1) when it has none.
+PixelSize pixelSize(const platform::Display& display);
+
+// The listed window with options.window; ends the process when there is none.
+const platform::Window& chosenWindow(const platform::ShareableContent& content);
+
+// The listed applications whose process is in options.excluded, in order.
+std::vector<platform::RunningApplication> excludedApplications(const platform::ShareableContent& content);
+
+// The display without the excluded applications, whole or cropped by
+// options.crop (display pixels): sets the filter, the size and the source.
+void targetDisplay(const platform::ShareableContent& content, const platform::Display& display,
+                   const PixelSize& pixels, platform::ContentFilter& filter,
+                   platform::StreamConfiguration& configuration);
