@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# CPU cost and delivered rate of the video job against ffmpeg's x11grab, on a
+# private Xvfb, reader `cat > /dev/null`.
+#   bench/video.sh [build-dir] [seconds]
+# Prints, per case, the CPU seconds per 10 s of the capturer and of the X
+# server, and the frames a second that reached the reader.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+seconds=${2:-10}
+tool=$build/src/pellix-capture
+painter=$build/tests/e2e/paint-window
+tick=$(getconf CLK_TCK)
+
+cpu() { awk -v t="$tick" '{print ($14 + $15) / t}' "/proc/$1/stat"; }
+
+started=()
+cleanup() { for p in "${started[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
+trap cleanup EXIT
+
+server() {  # server WIDTH HEIGHT
+  n=$((300 + RANDOM % 300))
+  while [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+  display=:$n
+  Xvfb "$display" -screen 0 "$1x$2x24" +extension RANDR -noreset -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  started+=("$xvfb")
+  for _ in $(seq 200); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+}
+
+# A window over the whole screen; with "changing", repainted in a new colour 60 times a second.
+scene() {  # scene WIDTH HEIGHT still|changing
+  exec 3> >(DISPLAY=$display "$painter" 0 0 "$1" "$2" 336699 bench >/dev/null)
+  started+=($!)
+  sleep 0.5
+  if [ "$3" = changing ]; then
+    (i=0; while sleep 0.0166; do i=$(((i + 40503) % 16777216)); printf 'color %06x\n' $i; done) >&3 &
+    started+=($!)
+  fi
+}
+
+measure() {  # measure LABEL FPS COMMAND...
+  local label=$1 fps=$2; shift 2
+  local x0 ; x0=$(cpu "$xvfb")
+  "$@" 2>/dev/null | dd of=/dev/null bs=4M 2>"$tmp/dd" &
+  local pipeline=$!
+  sleep 0.3
+  local pid; pid=$(pgrep -n -f "^$1" || true)
+  local c0; c0=$(cpu "$pid")
+  x0=$(cpu "$xvfb")
+  sleep "$seconds"
+  local c1 x1; c1=$(cpu "$pid"); x1=$(cpu "$xvfb")
+  kill -TERM "$pid"; wait "$pipeline" 2>/dev/null || true
+  local bytes; bytes=$(awk '/bytes/ {print $1; exit}' "$tmp/dd")
+  awk -v l="$label" -v c="$(awk "BEGIN{print $c1 - $c0}")" -v x="$(awk "BEGIN{print $x1 - $x0}")" -v s="$seconds" \
+      -v b="$bytes" -v f="$frame" \
+    'BEGIN { printf "%-34s capturer %5.2f  X server %5.2f  total %5.2f CPU-s/10s   %5.1f frames/s\n", l, c*10/s, x*10/s, (c+x)*10/s, b/f/(s+0.3) }'
+}
+
+tmp=$(mktemp -d)
+run_case() {  # run_case WIDTH HEIGHT FPS SCENE [peer]
+  local w=$1 h=$2 fps=$3 kind=$4
+  server "$w" "$h"
+  scene "$w" "$h" "$kind"
+  frame=$((w * h * 4))
+  DISPLAY=$display measure "pellix ${w}x${h}@${fps} $kind" "$fps" "$tool" --fps "$fps"
+  if [ "${5:-}" = peer ]; then
+    measure "ffmpeg ${w}x${h}@${fps} $kind" "$fps" ffmpeg -loglevel quiet -f x11grab -framerate "$fps" \
+      -video_size "${w}x${h}" -i "$display" -f rawvideo -pix_fmt bgra -
+  fi
+  cleanup; started=()
+}
+
+echo "reader: dd of=/dev/null; $seconds s per case; $(nproc) cores"
+run_case 1920 1080 30 changing peer
+run_case 1920 1080 30 still peer
+run_case 1920 1080 60 changing peer
+run_case 1920 1080 60 still
+run_case 3840 2160 60 changing peer
