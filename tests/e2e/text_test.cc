@@ -1,6 +1,7 @@
 // The ocr service through the real binary, reading with Tesseract images that
 // ImageMagick renders.
 #include <signal.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -167,6 +168,20 @@ TEST_F(Text, FailedRequestsAreAnswersAndTheServiceGoesOn) {
   EXPECT_EQ(answers[8], json({{"error", "cannot open ~/x.png"}}));
   EXPECT_EQ(answers[9]["lines"][0][0]["t"], "Hello") << answers[9];
   EXPECT_FALSE(answers[9].contains("level"));
+}
+
+TEST_F(Text, OnlyRegularFilesAreOpened) {
+  // Opening a named pipe that nobody writes to would wait for good.
+  auto pipe = folder / "pipe";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  e2e::Child service(e2e::tool({"ocr"}), environment);
+  std::string input = request(pipe) + request(pgm("blank.pgm", 64, 64));
+  ASSERT_EQ(write(service.in(), input.data(), input.size()), ssize_t(input.size()));
+  service.closeIn();
+  auto ending = service.wait(std::chrono::seconds(5));
+  EXPECT_TRUE(ending.exited);
+  EXPECT_EQ(ending.out.substr(ending.out.find("\n{\"error") + 1),
+            "{\"error\":\"cannot open " + pipe.string() + "\"}\n{\"lines\":[]}\n");
 }
 
 TEST_F(Text, AWideImageIsReadAtTheAccurateLevel) {

@@ -26,8 +26,8 @@ class PixImage : public Image {
   Pix* pix_;
 };
 
-// The first image of the file at `path`, as stored; null when there is none,
-// or when decoding it would not fit in the memory that is free.
+// The first image of the regular file at `path`, as stored; null when there
+// is none, or when decoding it would not fit in the memory that is free.
 std::shared_ptr<const Image> readImage(const std::string& path);
 
 // Bytes of memory free for use now, as the kernel estimates it.
