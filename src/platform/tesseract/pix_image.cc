@@ -10,8 +10,8 @@ namespace platform {
 std::shared_ptr<const Image> readImage(const std::string& path) {
   // A name with a NUL in it would open another file than the one asked for.
   if (path.find('\0') != std::string::npos) return nullptr;
-  // Reading a pipe or a device could block for good, or take the requests
-  // from our own standard input: only files hold images.
+  // Opening a named pipe waits for a writer, for good when none comes; only
+  // regular files hold images.
   struct stat status {};
   if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
   l_int32 format, width, height, bitsPerSample, samplesPerPixel, colormapped;
