@@ -1,0 +1,146 @@
+// The video job through the real binary on a private X server.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Pixel {
+  uint8_t b, g, r, a;
+  bool operator==(const Pixel&) const = default;
+};
+std::ostream& operator<<(std::ostream& o, const Pixel& p) {
+  return o << "BGRA(" << int(p.b) << "," << int(p.g) << "," << int(p.r) << "," << int(p.a) << ")";
+}
+Pixel opaque(uint32_t rgb) { return {uint8_t(rgb), uint8_t(rgb >> 8), uint8_t(rgb >> 16), 255}; }
+
+struct Frame {
+  int width = 0, height = 0;
+  std::string bytes;
+  Pixel at(int x, int y) const {
+    const char* p = bytes.data() + (size_t(y) * size_t(width) + size_t(x)) * 4;
+    return {uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2]), uint8_t(p[3])};
+  }
+};
+
+class Video : public testing::Test {
+ protected:
+  e2e::Xvfb server{640, 480};
+
+  // Starts the tool and reads its `skip` + 1-th frame of width x height.
+  Frame frameOf(const std::vector<std::string>& arguments, int width, int height, int skip = 2) {
+    e2e::Child child(e2e::tool(arguments), server.environment());
+    Frame frame{width, height, {}};
+    size_t size = size_t(width) * size_t(height) * 4;
+    for (int i = 0; i <= skip; i++) frame.bytes = child.readOut(size);
+    EXPECT_EQ(frame.bytes.size(), size) << child.waitErr("", 100ms);
+    child.signal(SIGTERM);
+    auto ending = child.wait();
+    EXPECT_TRUE(ending.exited);
+    EXPECT_EQ(ending.code, 0);
+    return frame;
+  }
+};
+
+TEST_F(Video, FramesHoldTheExactPixelsOfTheScreen) {
+  auto red = e2e::paintWindow(server, 100, 50, 200, 100, 0xff0000);
+  auto blue = e2e::paintWindow(server, 400, 300, 50, 40, 0x2040c0);
+  Frame frame = frameOf({"--fps", "20"}, 640, 480);
+  EXPECT_EQ(frame.at(100, 50), opaque(0xff0000));
+  EXPECT_EQ(frame.at(299, 149), opaque(0xff0000));
+  EXPECT_EQ(frame.at(400, 300), opaque(0x2040c0));
+  EXPECT_EQ(frame.at(449, 339), opaque(0x2040c0));
+  EXPECT_NE(frame.at(300, 150), opaque(0xff0000));
+}
+
+TEST_F(Video, ACropIsNormalisedAndCut) {
+  auto red = e2e::paintWindow(server, 100, 50, 200, 100, 0xff0000);
+  // -50 wide from x 130 is the 50 pixels from x 80: 20 outside the window, 30 inside.
+  Frame frame = frameOf({"--crop", "130,40,-50,30.9"}, 50, 30);
+  EXPECT_EQ(frame.at(25, 15), opaque(0xff0000));
+  EXPECT_EQ(frame.at(20, 10), opaque(0xff0000));
+  EXPECT_NE(frame.at(19, 10), opaque(0xff0000));
+  EXPECT_NE(frame.at(20, 9), opaque(0xff0000));
+}
+
+TEST_F(Video, ACoveredWindowIsCapturedAtTheRequestedSize) {
+  auto green = e2e::paintWindow(server, 10, 10, 200, 100, 0x00ff00);
+  auto cover = e2e::paintWindow(server, 0, 0, 640, 480, 0x000080);
+  Frame frame = frameOf({"--window", std::to_string(green.id), "--size", "100,50"}, 100, 50);
+  EXPECT_EQ(frame.at(0, 0), opaque(0x00ff00));
+  EXPECT_EQ(frame.at(50, 25), opaque(0x00ff00));
+  EXPECT_EQ(frame.at(99, 49), opaque(0x00ff00));
+}
+
+TEST_F(Video, AnExcludedApplicationLeavesWhatIsBeneathVisible) {
+  auto below = e2e::paintWindow(server, 100, 100, 200, 200, 0xff0000, "below");
+  auto above = e2e::paintWindow(server, 150, 150, 100, 100, 0x00ff00, "secret");
+  Frame shown = frameOf({}, 640, 480);
+  EXPECT_EQ(shown.at(200, 200), opaque(0x00ff00));
+  Frame hidden = frameOf({"--exclude-pid", std::to_string(above.process->pid())}, 640, 480);
+  EXPECT_EQ(hidden.at(200, 200), opaque(0xff0000));
+  for (int y = 150; y < 250; y += 7)
+    for (int x = 150; x < 250; x += 7) ASSERT_NE(hidden.at(x, y), opaque(0x00ff00)) << x << "," << y;
+}
+
+TEST_F(Video, ThePointerIsDrawnOnlyWithCursor) {
+  // Xvfb keeps the pointer in the middle of the screen, over this window.
+  auto plain = e2e::paintWindow(server, 220, 140, 200, 200, 0x808080);
+  auto differs = [](const Frame& f) {
+    int count = 0;
+    for (int y = 0; y < f.height; y++)
+      for (int x = 0; x < f.width; x++) count += !(f.at(x, y) == opaque(0x808080));
+    return count;
+  };
+  EXPECT_EQ(differs(frameOf({"--crop", "300,220,40,40"}, 40, 40)), 0);
+  EXPECT_GT(differs(frameOf({"--crop", "300,220,40,40", "--cursor"}, 40, 40)), 10);
+}
+
+TEST_F(Video, DeliversAboutFpsFramesASecond) {
+  e2e::Child child(e2e::tool({"--fps", "15", "--crop", "0,0,64,48"}), server.environment());
+  const size_t frame = 64 * 48 * 4;
+  ASSERT_EQ(child.readOut(frame).size(), frame);
+  auto start = std::chrono::steady_clock::now();
+  size_t frames = 0;
+  while (std::chrono::steady_clock::now() - start < 2s) frames += child.readOut(frame, 500ms).size() / frame;
+  EXPECT_GE(frames, 26u);
+  EXPECT_LE(frames, 33u);
+  child.signal(SIGTERM);
+  EXPECT_EQ(child.wait().code, 0);
+}
+
+TEST_F(Video, EndsQuietlyWhenTheReaderCloses) {
+  e2e::Child child(e2e::tool({"--crop", "0,0,64,48"}), server.environment());
+  ASSERT_EQ(child.readOut(64 * 48 * 4).size(), 64u * 48 * 4);
+  child.closeOut();
+  auto ending = child.wait(5s);
+  EXPECT_TRUE(ending.exited);
+  EXPECT_EQ(ending.code, 0);
+  EXPECT_EQ(ending.err, "");
+}
+
+TEST_F(Video, EndsWithTwoWhenTheWindowIsDestroyed) {
+  auto window = e2e::paintWindow(server, 10, 10, 100, 100, 0x00ff00);
+  e2e::Child child(e2e::tool({"--window", std::to_string(window.id), "--size", "100,100"}), server.environment());
+  ASSERT_EQ(child.readOut(100 * 100 * 4).size(), 100u * 100 * 4);
+  window.process.reset();  // the window's client goes, and its window with it
+  auto ending = child.wait(5s);
+  EXPECT_TRUE(ending.exited);
+  EXPECT_EQ(ending.code, 2);
+  EXPECT_EQ(ending.err.rfind("pellix-capture: the capture stopped: ", 0), 0u) << ending.err;
+}
+
+TEST_F(Video, AMissingWindowEndsBeforeAnyFrame) {
+  auto ending = e2e::run({"--window", "12345", "--size", "10,10"}, server.environment());
+  EXPECT_EQ(ending.code, 2);
+  EXPECT_EQ(ending.err, "pellix-capture: there is no window 12345 (closed, or on another desktop)\n");
+  EXPECT_EQ(ending.out, "");
+}
+
+}  // namespace
