@@ -77,7 +77,7 @@ TEST(Front, ARunningCaptureEndsWithZeroOnSigterm) {
 
 TEST(Front, RefusedByTheServerMeansNotAllowed) {
   // An X server that wants a cookie we do not have refuses us: exit code 3.
-  e2e::Xvfb server(640, 480, {"-auth", "/nonexistent/authority"});
+  e2e::Xvfb server(640, 480, {"-auth", e2e::foreignAuthority()});
   auto ending = run({}, {{"DISPLAY", server.display()}, {"XAUTHORITY", "/nonexistent"}});
   EXPECT_EQ(ending.code, 3);
   EXPECT_EQ(ending.err, "pellix-capture: screen recording is not allowed for this app\n");

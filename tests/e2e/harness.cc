@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -228,6 +229,21 @@ Xvfb::~Xvfb() {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
   }
+}
+
+std::string foreignAuthority() {
+  std::string path = "/tmp/pellix-foreign-" + std::to_string(getpid()) + ".auth";
+  auto field = [](const std::string& bytes) {
+    return std::string{char(bytes.size() >> 8), char(bytes.size() & 0xff)} + bytes;
+  };
+  std::string cookie;
+  for (int i = 0; i < 16; i++) cookie += char(0x5a ^ i);
+  // Family "wild" (0xffff), any address, any display number.
+  std::string entry = std::string("\xff\xff", 2) + field("") + field("") + field("MIT-MAGIC-COOKIE-1") + field(cookie);
+  FILE* file = fopen(path.c_str(), "wb");
+  if (!file || fwrite(entry.data(), 1, entry.size(), file) != entry.size()) throw std::runtime_error("cannot write " + path);
+  fclose(file);
+  return path;
 }
 
 PaintedWindow paintWindow(const Xvfb& server, int x, int y, int width, int height, uint32_t rgb,

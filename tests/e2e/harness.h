@@ -72,6 +72,11 @@ class Xvfb {
   pid_t pid_ = -1;
 };
 
+// Writes an X authority file holding one cookie that no client has, and
+// returns its path. An Xvfb started with `-auth` on it refuses every client;
+// on a file that cannot be read it would let local clients in.
+std::string foreignAuthority();
+
 // A window of our own, painted in one colour; see paint_window.c.
 struct PaintedWindow {
   std::unique_ptr<Child> process;

@@ -1,0 +1,225 @@
+#include "platform/x11/stream.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "platform/x11/picture.h"
+
+namespace platform::x11 {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double monotonicNow() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+std::chrono::nanoseconds intervalOf(Time t) {
+  if (t.value <= 0 || t.timescale <= 0) return std::chrono::nanoseconds(1'000'000'000 / 60);
+  return std::chrono::nanoseconds(std::max<int64_t>(1, t.value * 1'000'000'000 / t.timescale));
+}
+
+}  // namespace
+
+X11Stream::X11Stream(std::string display, ContentFilter filter, StreamConfiguration configuration,
+                     StreamDelegate& delegate)
+    : display_(std::move(display)),
+      filter_(std::move(filter)),
+      configuration_(std::move(configuration)),
+      delegate_(delegate),
+      wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+X11Stream::~X11Stream() {
+  stopping_ = true;
+  uint64_t one = 1;
+  ssize_t ignored = write(wake_, &one, sizeof one);
+  (void)ignored;
+  {
+    std::lock_guard lock(threadLock_);
+    if (thread_.joinable()) {
+      if (thread_.get_id() == std::this_thread::get_id())
+        thread_.detach();  // destroyed from its own callback: it touches nothing after
+      else
+        thread_.join();
+    }
+  }
+  close(wake_);
+}
+
+std::optional<Error> X11Stream::addStreamOutput(StreamOutput& output, OutputType type,
+                                                std::shared_ptr<SerialQueue> queue) {
+  if (!queue) return Error{failedToStart, "an output needs a queue"};
+  std::lock_guard lock(outputsLock_);
+  outputs_.push_back({&output, type, std::move(queue)});
+  return std::nullopt;
+}
+
+void X11Stream::startCapture(Completion completion) {
+  if (started_.exchange(true)) {
+    completion(Error{failedToStart, "the stream has already been started"});
+    return;
+  }
+  std::lock_guard lock(threadLock_);
+  thread_ = std::thread([this, completion = std::move(completion)] { run(completion); });
+}
+
+void X11Stream::stopCapture(Completion completion) {
+  if (!started_) {
+    completion(Error{failedToStart, "the stream has not been started"});
+    return;
+  }
+  stopping_ = true;
+  uint64_t one = 1;
+  ssize_t ignored = write(wake_, &one, sizeof one);
+  (void)ignored;
+  {
+    std::lock_guard lock(threadLock_);
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  }
+  completion(std::nullopt);
+}
+
+void X11Stream::run(Completion completion) {
+  pthread_setname_np(pthread_self(), "pellix.x11");
+  if (auto error = setUp()) {
+    ended_ = true;
+    completion(error);
+    return;
+  }
+  completion(std::nullopt);
+  auto interval = intervalOf(configuration_.minimumFrameInterval);
+  auto next = Clock::now();
+  while (waitUntil(next)) {
+    frame();
+    if (ended_ || stopping_) return;
+    // Ticks missed while a frame took long merge into the next one.
+    auto now = Clock::now();
+    next += interval;
+    if (next < now) next += interval * ((now - next) / interval + 1);
+  }
+}
+
+std::optional<Error> X11Stream::setUp() {
+  connection_ = std::make_shared<Connection>(display_, false);
+  if (connection_->reach() != Reach::accepted) return connection_->failure();
+  if (filter_.kind == ContentFilter::Kind::window)
+    source_ = windowSource(connection_, filter_.window.windowID);
+  else
+    source_ = displaySource(connection_, filter_, configuration_.sourceRect);
+  if (auto error = source_->start()) return error;
+  Box size = source_->size();
+  int width = configuration_.width > 0 ? int(configuration_.width) : size.width;
+  int height = configuration_.height > 0 ? int(configuration_.height) : size.height;
+  if (width <= 0 || height <= 0) return Error{failedToStart, "the frame size is empty"};
+  try {
+    pool_ = std::make_unique<BufferPool>(connection_, configuration_.queueDepth, width, height);
+  } catch (const Error& error) {
+    return error;
+  }
+  if (configuration_.showsCursor) pointer_ = std::make_unique<Pointer>(*connection_);
+  xcb_flush(connection_->xcb());
+  if (connection_->broken()) return connection_->failure();
+  return std::nullopt;
+}
+
+bool X11Stream::waitUntil(Clock::time_point deadline) {
+  auto* c = connection_->xcb();
+  for (;;) {
+    xcb_flush(c);
+    while (auto* event = xcb_poll_for_event(c)) {
+      std::optional<Error> error;
+      if (event->response_type != 0) error = source_->take(event);
+      free(event);
+      if (error) {
+        end(*error);
+        return false;
+      }
+    }
+    if (connection_->broken()) {
+      end(connection_->failure());
+      return false;
+    }
+    if (stopping_) return false;
+    auto now = Clock::now();
+    if (now >= deadline) return true;
+    auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now).count();
+    timespec timeout{time_t(left / 1'000'000'000), long(left % 1'000'000'000)};
+    pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {wake_, POLLIN, 0}};
+    ppoll(fds, 2, &timeout, nullptr);
+  }
+}
+
+Segment& X11Stream::staging(size_t bytes) {
+  if (!staging_ || staging_->size() < bytes) staging_ = std::make_unique<Segment>(connection_, bytes);
+  return *staging_;
+}
+
+void X11Stream::frame() {
+  source_->tick();
+  Box area = source_->area();
+  if (pointer_) pointer_->look(source_->window());
+  bool changed = source_->changed() || (pointer_ && !area.empty() && pointer_->moved(area));
+  if (!changed || area.empty()) {
+    deliver(idle, std::nullopt);
+    return;
+  }
+  auto* slot = pool_->take();
+  if (!slot) return;  // every buffer is still held: skip this frame
+  Box covered = source_->covered();
+  Image out{slot->memory.data(), pool_->width(), pool_->height(), size_t(pool_->width()) * 4};
+  bool direct = covered == Box{0, 0, area.width, area.height} && area.width == out.width && area.height == out.height;
+  Segment& into = direct ? slot->memory : staging(size_t(covered.width) * size_t(covered.height) * 4);
+  try {
+    switch (source_->grab(into)) {
+      case Grab::done:
+        break;
+      case Grab::broken:
+        end(connection_->failure());
+        return;
+      case Grab::refused:
+        end(Error{userDeclined, "the X server stopped letting this client read the screen"});
+        return;
+      case Grab::failed:
+        return;  // gone for the moment (unmapped meanwhile): the next change tells
+    }
+  } catch (const Error& error) {
+    end(error);
+    return;
+  }
+  Image grabbed{into.data(), covered.width, covered.height, size_t(covered.width) * 4};
+  if (pointer_) pointer_->draw(grabbed, {area.x + covered.x, area.y + covered.y, covered.width, covered.height});
+  if (direct) {
+    opaque(grabbed);
+    slot->painted = {0, 0, out.width, out.height};
+  } else {
+    Box box = fit(area.width, area.height, out.width, out.height, configuration_.preservesAspectRatio);
+    if (!(slot->painted == box)) {
+      clear(out, {0, 0, out.width, out.height});
+      slot->painted = box;
+    }
+    place(grabbed, covered, area.width, area.height, out, box);
+  }
+  deliver(complete, pool_->hand(slot));
+}
+
+void X11Stream::deliver(FrameStatus status, std::optional<PixelBuffer> pixels) {
+  SampleBuffer sample;
+  sample.attachments = std::vector<Attachment>{{{frameInfoStatus, int64_t(status)}}};
+  sample.imageBuffer = std::move(pixels);
+  sample.presentationTime = monotonicNow();
+  std::lock_guard lock(outputsLock_);
+  for (auto& o : outputs_)
+    if (o.type == OutputType::screen)
+      o.queue->async([this, output = o.output, sample] { output->stream(*this, sample, OutputType::screen); });
+}
+
+void X11Stream::end(const Error& error) {
+  if (ended_.exchange(true) || stopping_) return;
+  delegate_.streamDidStop(*this, error);
+}
+
+}  // namespace platform::x11

@@ -1,0 +1,70 @@
+// A screen capture stream on the X server: one capture thread with a
+// connection of its own, paced by the minimum frame interval. Each tick
+// delivers a complete frame when the source or the pointer changed (and a
+// buffer is free), else an idle one without pixels.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/stream.h"
+#include "platform/x11/buffers.h"
+#include "platform/x11/cursor.h"
+#include "platform/x11/source.h"
+
+namespace platform::x11 {
+
+class X11Stream : public Stream {
+ public:
+  // `display` names the X server (empty: $DISPLAY).
+  X11Stream(std::string display, ContentFilter filter, StreamConfiguration configuration, StreamDelegate& delegate);
+  ~X11Stream() override;
+
+  std::optional<Error> addStreamOutput(StreamOutput& output, OutputType type,
+                                       std::shared_ptr<SerialQueue> queue) override;
+  void startCapture(Completion completion) override;
+  void stopCapture(Completion completion) override;
+
+ private:
+  struct Output {
+    StreamOutput* output;
+    OutputType type;
+    std::shared_ptr<SerialQueue> queue;
+  };
+
+  void run(Completion completion);
+  std::optional<Error> setUp();
+  // Handles events until `deadline`; false when the stream ends.
+  bool waitUntil(std::chrono::steady_clock::time_point deadline);
+  void frame();
+  Segment& staging(size_t bytes);
+  void deliver(FrameStatus status, std::optional<PixelBuffer> pixels);
+  // Tells the delegate once, unless the stream was stopped on purpose.
+  void end(const Error& error);
+
+  const std::string display_;
+  const ContentFilter filter_;
+  const StreamConfiguration configuration_;
+  StreamDelegate& delegate_;
+
+  std::mutex outputsLock_;
+  std::vector<Output> outputs_;
+
+  std::mutex threadLock_;
+  std::thread thread_;
+  int wake_ = -1;  // an eventfd that wakes the capture thread
+  std::atomic<bool> started_ = false, stopping_ = false, ended_ = false;
+
+  // Capture thread only.
+  std::shared_ptr<Connection> connection_;
+  std::unique_ptr<Source> source_;
+  std::unique_ptr<BufferPool> pool_;
+  std::unique_ptr<Pointer> pointer_;
+  std::unique_ptr<Segment> staging_;
+};
+
+}  // namespace platform::x11
