@@ -29,7 +29,7 @@ else
   echo "X server $DISPLAY"
 fi
 
-size=$(xdpyinfo | awk '/dimensions:/ {print $2; exit}')
+size=$(xdpyinfo | awk '/dimensions:/ && !seen {print $2; seen = 1}')
 width=${size%x*}
 height=${size#*x}
 frame=$((width * height * 4))
@@ -51,7 +51,7 @@ sed 's/^/  /' "$errors"
 frames=$((bytes / frame))
 echo "received $frames frames ($bytes bytes), about $((frames / 2)) frames a second"
 if [ "$frames" -gt 0 ]; then
-  convert -size "${width}x${height}" -depth 8 "bgra:$out/frame.bgra" "$out/frame.png"
+  "$build/tools/frame-to-png" "$width" "$height" "$out/frame.png" <"$out/frame.bgra"
   echo "one frame: $out/frame.png"
 fi
 rm -f "$out/frame.bgra" "$out/bytes"
