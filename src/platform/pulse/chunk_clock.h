@@ -1,9 +1,11 @@
 // Host times for the chunks of one recording. The sound server's timing
 // snapshots say where frame 0 of the recording lies on the host clock; the
-// clock takes the median of the recent ones, and forgets them when chunks come
-// later than that anchor allows (the source paused, or its timing changed), so
-// that it waits for a snapshot taken after such a chunk instead of placing
-// sound at the wrong time. Plain logic, no server: one thread at a time.
+// clock takes the median of the recent ones. A snapshot far from that median
+// counts only once a second one agrees with it (a sink changing its latency
+// reports a few odd ones). When chunks come later than the anchor allows (the
+// source paused, or its timing changed), the clock forgets its anchor and
+// waits for a snapshot taken after such a chunk, instead of placing sound at
+// the wrong time. Plain logic, no server: one thread at a time.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace platform::pulse {
@@ -22,9 +25,14 @@ class ChunkClock {
   // A snapshot taken at host time `taken` puts frame 0 at host time `anchor`.
   void snapshot(double taken, double anchor) {
     if (taken < notBefore_ || !std::isfinite(anchor)) return;
-    // Snapshots of one steady source agree within a couple of milliseconds;
-    // one that does not starts over.
-    if (auto current = this->anchor(); current && std::abs(anchor - *current) > jump) forget();
+    // Snapshots of one steady source agree within a couple of milliseconds.
+    if (auto current = this->anchor(); current && std::abs(anchor - *current) > jump) {
+      auto previous = std::exchange(outlier_, anchor);
+      if (!previous || std::abs(anchor - *previous) > jump) return;
+      forget();
+      anchors_.push_back(*previous);
+    }
+    outlier_.reset();
     anchors_.push_back(anchor);
     if (anchors_.size() > kept) anchors_.pop_front();
   }
@@ -59,10 +67,12 @@ class ChunkClock {
   void forget() {
     anchors_.clear();
     earliest_.reset();
+    outlier_.reset();
   }
 
   double rate_;
   std::deque<double> anchors_;
+  std::optional<double> outlier_;   // the last snapshot far from the anchor
   std::optional<double> earliest_;  // the smallest lag of arrival behind the anchor
   double notBefore_ = -INFINITY;
 };

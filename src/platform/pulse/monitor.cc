@@ -103,13 +103,18 @@ void Monitor::read() {
     pa_stream_drop(stream_);
   }
   while (!waiting_.empty() && frames_ - waiting_.front().first > waitingLimit) waiting_.pop_front();
-  if (!clock_.arrived(arrival, frames_) || arrival - lastAsked_ > 1) askForTiming();
+  bool late = !clock_.arrived(arrival, frames_);
+  // Ask again when a snapshot is needed and none came, and every second anyway.
+  double wait = clock_.anchor() ? 1 : 0.05;
+  if (late || arrival - lastAsked_ > wait) askForTiming();
   handOut();
 }
 
 void Monitor::takeSnapshot() {
   const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
-  if (!timing || timing->write_index_corrupt) return;
+  // Before the first data the source may still be starting or changing its
+  // latency: such snapshots can be off by the length of a chunk.
+  if (!timing || timing->write_index_corrupt || timing->write_index <= 0) return;
   // The snapshot's time is on the wall clock: bring it to the host clock.
   double wallToHost = seconds(CLOCK_REALTIME) - hostSeconds();
   double taken = double(timing->timestamp.tv_sec) + double(timing->timestamp.tv_usec) / 1e6 - wallToHost;

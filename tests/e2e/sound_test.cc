@@ -1,0 +1,288 @@
+// The audio job through the real binary, recording a private PulseAudio
+// server with a null sink, and tones from a player that says when they are
+// heard.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using e2e::Child;
+using e2e::Environment;
+
+constexpr double rate = 48000;
+
+double seconds(clockid_t clock) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// A PulseAudio server of its own, in a private runtime directory, with one
+// null sink as the default output.
+class PulseServer {
+ public:
+  PulseServer() {
+    char directory[] = "/tmp/pellix-pulse-XXXXXX";
+    if (!mkdtemp(directory)) throw std::runtime_error("mkdtemp");
+    directory_ = directory;
+    server_ = std::make_unique<Child>(
+        std::vector<std::string>{"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                                 "--log-target=file:" + directory_ + "/log", "-L", "module-native-protocol-unix",
+                                 "-L", "module-null-sink sink_name=speakers rate=48000 channels=2 format=float32le"},
+        environment());
+    for (int i = 0; i < 500; i++) {
+      if (answers()) return;
+      std::this_thread::sleep_for(10ms);
+    }
+    throw std::runtime_error("pulseaudio did not start");
+  }
+  ~PulseServer() {
+    server_.reset();
+    std::filesystem::remove_all(directory_);
+  }
+
+  Environment environment() const {
+    return {{"XDG_RUNTIME_DIR", directory_}, {"PULSE_SERVER", "unix:" + directory_ + "/pulse/native"}};
+  }
+  void kill() { server_->signal(SIGKILL); }
+
+ private:
+  bool answers() const {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = directory_ + "/pulse/native";
+    strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return up;
+  }
+
+  std::string directory_;
+  std::unique_ptr<Child> server_;
+};
+
+Environment merged(Environment a, const Environment& b) {
+  a.insert(b.begin(), b.end());
+  return a;
+}
+
+// The audio job running, its standard output read by a thread of the test.
+class Recording {
+ public:
+  Recording(const std::vector<std::string>& arguments, const Environment& environment)
+      : tool_(e2e::tool(arguments), environment) {
+    // With --verbose the driver speaks first: the start line is the one that begins so.
+    auto err = tool_.waitErr("start ");
+    auto at = err.find("start ");
+    for (int i = 0; at != std::string::npos && err.find('\n', at) == std::string::npos && i < 500; i++) {
+      std::this_thread::sleep_for(10ms);
+      err = tool_.waitErr("start ", 0ms);
+    }
+    if (at != std::string::npos) startLine_ = err.substr(at, err.find('\n', at) + 1 - at);
+    reader_ = std::thread([this] {
+      char chunk[65536];
+      ssize_t n;
+      while ((n = read(tool_.out(), chunk, sizeof chunk)) > 0) bytes_.append(chunk, size_t(n));
+    });
+  }
+  ~Recording() {
+    if (reader_.joinable()) {
+      tool_.signal(SIGKILL);
+      reader_.join();
+    }
+  }
+
+  const std::string& startLine() const { return startLine_; }
+  // Wall-clock seconds of output frame 0.
+  double start() const { return std::stod(startLine_.substr(6)); }
+
+  // Ends the tool with `signal` and returns how; the samples are then ready.
+  Child::Ending end(int signal = SIGTERM) {
+    tool_.signal(signal);
+    auto ending = tool_.wait();
+    reader_.join();
+    return ending;
+  }
+  Child::Ending waitForEnd() {
+    auto ending = tool_.wait();
+    reader_.join();
+    return ending;
+  }
+  // The left channel; the right one must equal it (the player plays both alike).
+  std::vector<float> left() const {
+    std::vector<float> samples(bytes_.size() / 8);
+    for (size_t k = 0; k < samples.size(); k++) {
+      float l, r;
+      memcpy(&l, bytes_.data() + 8 * k, 4);
+      memcpy(&r, bytes_.data() + 8 * k + 4, 4);
+      EXPECT_EQ(l, r) << "frame " << k;
+      samples[k] = l;
+    }
+    return samples;
+  }
+  size_t byteCount() const { return bytes_.size(); }
+
+ private:
+  Child tool_;
+  std::string startLine_;
+  std::thread reader_;
+  std::string bytes_;
+};
+
+// The tone player: plays `lead` seconds of silence, a 0.5 sine of `hertz` for
+// `tone` seconds, then `tail` seconds of silence.
+struct Tone {
+  double heard = 0;  // CLOCK_MONOTONIC seconds of its first frame
+};
+Tone play(const Environment& environment, double lead, double tone, double hertz, double tail) {
+  Child player({SOUND_PLAYER, std::to_string(lead), std::to_string(tone), std::to_string(hertz), std::to_string(tail)},
+               environment);
+  EXPECT_EQ(player.readLine(), "ready");
+  Tone played;
+  played.heard = std::stod(player.readLine().value_or("nan"));
+  EXPECT_EQ(player.readLine(10s), "done");
+  return played;
+}
+
+// Output frame of a CLOCK_MONOTONIC time, for a recording whose frame 0 lies
+// at wall-clock `start`.
+double frameOf(double monotonic, double start) {
+  double wallMinusHost = seconds(CLOCK_REALTIME) - seconds(CLOCK_MONOTONIC);
+  return (monotonic + wallMinusHost - start) * rate;
+}
+
+double peak(const std::vector<float>& samples, double from, double to) {
+  float most = 0;
+  for (size_t k = size_t(std::max(0.0, from)); k < samples.size() && double(k) < to; k++)
+    most = std::max(most, std::fabs(samples[k]));
+  return most;
+}
+
+class SoundTest : public testing::Test {
+ protected:
+  e2e::Xvfb x{640, 480};
+  PulseServer pulse;
+  Environment environment = merged(x.environment(), pulse.environment());
+};
+
+TEST_F(SoundTest, TheToneLandsWhereTheClockSaysAndSilenceAroundIt) {
+  Recording recording({"audio"}, environment);
+  EXPECT_TRUE(std::regex_match(recording.startLine(), std::regex("start [0-9]+\\.[0-9]{6}\n")))
+      << recording.startLine();
+  std::this_thread::sleep_for(500ms);
+  auto tone = play(pulse.environment(), 0.5, 0.3, 1000, 0.2);
+  std::this_thread::sleep_for(200ms);
+  double stopped = seconds(CLOCK_REALTIME);
+  auto ending = recording.end();
+  EXPECT_TRUE(ending.exited);
+  EXPECT_EQ(ending.code, 0);
+  EXPECT_EQ(ending.err, recording.startLine());  // nothing more without --verbose
+
+  auto samples = recording.left();
+  double expected = frameOf(tone.heard, recording.start());
+  size_t onset = 0;
+  while (onset < samples.size() && std::fabs(samples[onset]) < 0.01) onset++;
+  ASSERT_LT(onset, samples.size()) << "no tone in " << samples.size() << " frames";
+  // Within 3 ms of where the player's clock puts it.
+  EXPECT_NEAR(double(onset), expected, 0.003 * rate);
+  // The tone arrives whole: sample for sample the sine that was played.
+  double worst = 0;
+  for (size_t k = 0; k < size_t(0.3 * rate) - 1; k++) {
+    double played = 0.5 * std::sin(2 * M_PI * 1000 * double(k + 1) / rate);
+    worst = std::max(worst, std::fabs(double(samples[onset + k]) - played));
+  }
+  EXPECT_LT(worst, 1e-4);
+  EXPECT_EQ(peak(samples, onset + 0.3 * rate, double(samples.size())), 0.0f);
+  // Nothing else played: silence, and as much of it as the clock says, give
+  // or take the sink's 10 ms chunks and the 30 to 70 ms that the output may lag.
+  double lag = (stopped - recording.start()) * rate - double(samples.size());
+  EXPECT_GT(lag, -0.03 * rate);
+  EXPECT_LT(lag, 0.1 * rate);
+}
+
+TEST_F(SoundTest, OneApplicationAloneOrLeftOut) {
+  // The window's process plays a 1000 Hz tone from a child process, another
+  // process a 440 Hz tone later; each tone's time is noted by its player.
+  std::string dir = std::filesystem::temp_directory_path() / ("pellix-tones-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  struct Run {
+    std::vector<std::string> options;
+    bool windowTone, otherTone;
+  };
+  for (auto& run : {Run{{"--window"}, true, false}, Run{{"--exclude-pid"}, false, true}}) {
+    Child owner({"sh", "-c", "\"$0\" 1.5 0.3 1000 0.5 >\"$2\" & exec \"$1\" 0 0 100 100 ff0000 noisy", SOUND_PLAYER,
+                 PAINT_WINDOW, dir + "/window-tone"},
+                environment);
+    auto id = owner.readLine();
+    ASSERT_TRUE(id);
+    auto argument = run.options[0] == "--window" ? *id : std::to_string(owner.pid());
+    Recording recording({"audio", run.options[0], argument, "--verbose"}, environment);
+    auto other = play(pulse.environment(), 2.2, 0.3, 440, 0.2);
+    std::this_thread::sleep_for(200ms);
+    recording.end();
+
+    std::ifstream noted(dir + "/window-tone");
+    std::string ready, heard;
+    std::getline(noted, ready);
+    std::getline(noted, heard);
+    ASSERT_EQ(ready, "ready");
+    auto samples = recording.left();
+    double windowTone = frameOf(std::stod(heard), recording.start());
+    double otherTone = frameOf(other.heard, recording.start());
+    ASSERT_GT(double(samples.size()), otherTone + 0.3 * rate);
+    double inWindowTone = peak(samples, windowTone + 0.01 * rate, windowTone + 0.29 * rate);
+    double inOtherTone = peak(samples, otherTone + 0.01 * rate, otherTone + 0.29 * rate);
+    EXPECT_EQ(inWindowTone > 0.4, run.windowTone) << run.options[0] << " " << inWindowTone;
+    EXPECT_EQ(inOtherTone > 0.4, run.otherTone) << run.options[0] << " " << inOtherTone;
+    EXPECT_EQ(peak(samples, 0, windowTone - 0.01 * rate), 0.0f);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST_F(SoundTest, ALostServerStopsTheCaptureWithTwo) {
+  Recording recording({"audio"}, environment);
+  std::this_thread::sleep_for(300ms);
+  pulse.kill();
+  auto ending = recording.waitForEnd();
+  EXPECT_TRUE(ending.exited);
+  EXPECT_EQ(ending.code, 2);
+  EXPECT_TRUE(std::regex_match(ending.err, std::regex("start [0-9.]+\npellix-capture: the sound capture stopped: the "
+                                                       "connection to the sound server was lost: [^\n]+\n")))
+      << ending.err;
+}
+
+TEST_F(SoundTest, NoServerMeansTheCaptureCouldNotStart) {
+  auto ending = e2e::run({"audio"}, merged(x.environment(), {{"PULSE_SERVER", "unix:/nonexistent/native"}}));
+  EXPECT_TRUE(ending.exited);
+  EXPECT_EQ(ending.code, 2);
+  EXPECT_EQ(ending.err, "pellix-capture: the capture could not start: no sound server answers: Connection refused\n");
+  EXPECT_EQ(ending.out, "");
+}
+
+TEST_F(SoundTest, AGoneReaderEndsTheRecordingWithZero) {
+  Child tool(e2e::tool({"audio"}), environment);
+  tool.waitErr("\n");
+  tool.closeOut();
+  auto ending = tool.wait(5s);
+  EXPECT_TRUE(ending.exited);
+  EXPECT_EQ(ending.code, 0);
+}
+
+}  // namespace
