@@ -5,6 +5,7 @@
 set -euo pipefail
 build=$1
 tool=$build/src/pellix-capture
+root=$(cd "$(dirname "$0")/.." && pwd)
 out=${PELLIX_DEMO_OUT:-$PWD/demo-out}
 mkdir -p "$out"
 
@@ -55,3 +56,7 @@ if [ "$frames" -gt 0 ]; then
   echo "one frame: $out/frame.png"
 fi
 rm -f "$out/frame.bgra" "$out/bytes"
+
+echo
+echo "text recognition on a rendered image$( [ -f "$out/frame.png" ] && echo " and on that frame"):"
+"$root/bench/text_demo.sh" "$tool" $( [ -f "$out/frame.png" ] && echo "$out/frame.png") | sed 's/^/  /'
