@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Records a couple of seconds of system sound with pellix-capture and says how
+# much arrived and how loud it was.
+#
+#   bench/sound_demo.sh <pellix-capture binary> [seconds, default 2]
+#
+# Uses the PulseAudio server of the environment when one answers (and records
+# whatever plays there); otherwise starts a private one with a null sink and
+# plays a 440 Hz tone at half scale into it. The tool lists the displays
+# first, so it needs an X server: $DISPLAY when it answers, else a private
+# Xvfb. Everything it starts, it stops.
+set -euo pipefail
+tool=$(realpath "$1")
+seconds=${2:-2}
+work=$(mktemp -d /tmp/pellix-sound-demo.XXXXXX)
+chmod 700 "$work"
+
+started=()
+cleanup() {
+  # Newest first: the player before its server.
+  for pid in "${started[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+  n=$((600 + $$ % 300))
+  while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
+  export DISPLAY=:$n
+  Xvfb "$DISPLAY" -screen 0 640x480x24 +extension RANDR -noreset -nolisten tcp >/dev/null 2>&1 &
+  started+=($!)
+  for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+fi
+
+if pactl info >/dev/null 2>&1; then
+  echo "sound server: $(pactl info | sed -n 's/^Server Name: //p'), default output $(pactl info | sed -n 's/^Default Sink: //p')"
+else
+  export XDG_RUNTIME_DIR=$work PULSE_SERVER=unix:$work/pulse/native
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$work/pulse.log" \
+    -L module-native-protocol-unix \
+    -L "module-null-sink sink_name=demo rate=48000 channels=2 format=float32le" &
+  started=($! "${started[@]}")
+  for _ in $(seq 200); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+  sox -q -n -r 48000 -c 2 -b 16 "$work/tone.wav" synth $((seconds + 8)) sine 440 vol 0.5
+  paplay --latency-msec=20 "$work/tone.wav" 2>/dev/null &
+  started=($! "${started[@]}")
+  # A sink that was idle plays out up to two seconds it rendered earlier
+  # (silence) before the tone is heard.
+  sleep 2.5
+  echo "private sound server with a null sink, playing 440 Hz at half scale"
+fi
+
+echo "recording for $seconds s"
+"$tool" audio --verbose >"$work/sound.raw" 2>"$work/errors" &
+tool_pid=$!
+sleep "$seconds"
+kill -TERM $tool_pid
+code=0
+wait $tool_pid || code=$?
+sed 's/^/  /' "$work/errors"
+bytes=$(stat -c %s "$work/sound.raw")
+frames=$((bytes / 8))
+echo "exit code $code; received $frames frames ($(awk -v f=$frames 'BEGIN { printf "%.2f", f / 48000 }') s at 48 kHz)"
+if [ "$frames" -gt 0 ]; then
+  sox -t raw -r 48000 -e floating-point -b 32 -c 2 -L "$work/sound.raw" -n stat 2>&1 |
+    awk -F: '/RMS +amplitude/ { rms = $2 } /Maximum amplitude/ { peak = $2 }
+      END {
+        level = rms > 0 ? sprintf("%.1f dBFS", 20 * log(rms) / log(10)) : "silence"
+        printf "level: RMS %.4f (%s), peak %.4f\n", rms, level, peak
+      }'
+fi
