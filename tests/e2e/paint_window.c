@@ -2,13 +2,23 @@
  * Maps a top-level window filled with one colour, whose WM_CLASS and title are
  * NAME and whose _NET_WM_PID is this process, then prints its id in decimal on
  * a line of its own. Lines on standard input change it: "color RRGGBB",
- * "move X Y", "unmap", "map", "raise". It ends when standard input ends. */
+ * "move X Y", "unmap", "map", "raise", and "animate FPS", which repaints the
+ * window in a new colour FPS times a second (0 stops; for benchmarks). Each
+ * line is answered with "ok". It ends when standard input ends. */
 #include <poll.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
+
+static int64_t now_ms(void) {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (int64_t)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
 
 static xcb_atom_t atom(xcb_connection_t* c, const char* name) {
   xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, strlen(name), name), NULL);
@@ -63,10 +73,26 @@ int main(int argc, char** argv) {
   struct pollfd fds[2] = {{0, POLLIN, 0}, {xcb_get_file_descriptor(c), POLLIN, 0}};
   char line[256];
   size_t used = 0;
+  unsigned fps = 0, frame = 0;
+  int64_t next = 0;
   for (;;) {
     while ((e = xcb_poll_for_event(c))) free(e);
     if (xcb_connection_has_error(c)) return 1;
-    if (poll(fds, 2, -1) < 0) continue;
+    int timeout = -1;
+    if (fps) {
+      int64_t now = now_ms();
+      if (now >= next) {
+        uint32_t v = (frame++ * 0x0b1d37u + 0x402010u) & 0xffffff;
+        xcb_change_window_attributes(c, window, XCB_CW_BACK_PIXEL, &v);
+        xcb_clear_area(c, 0, window, 0, 0, 0, 0);
+        xcb_flush(c);
+        next += 1000 / fps;
+        if (next < now) next = now + 1000 / fps;
+      }
+      timeout = (int)(next - now_ms());
+      if (timeout < 0) timeout = 0;
+    }
+    if (poll(fds, 2, timeout) <= 0) continue;
     if (!(fds[0].revents & (POLLIN | POLLHUP))) continue;
     ssize_t got = read(0, line + used, sizeof line - 1 - used);
     if (got <= 0) return 0;
@@ -86,6 +112,9 @@ int main(int argc, char** argv) {
         xcb_unmap_window(c, window);
       } else if (!strcmp(line, "map")) {
         xcb_map_window(c, window);
+      } else if (sscanf(line, "animate %u", &v) == 1) {
+        fps = v > 1000 ? 1000 : v;
+        next = now_ms();
       } else if (!strcmp(line, "raise")) {
         uint32_t above = XCB_STACK_MODE_ABOVE;
         xcb_configure_window(c, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);

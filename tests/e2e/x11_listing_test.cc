@@ -145,7 +145,13 @@ TEST(X11Listing, BehindAReparentingWindowManagerTheClientWindowIsListed) {
   auto low = e2e::paintWindow(server, 10, 20, 100, 50, 0xff0000, "lower");
   auto high = e2e::paintWindow(server, 200, 150, 60, 70, 0x00ff00, "upper");
   auto capture = captureOn(server);
-  auto content = capture->shareableContent();
+  // The window manager marks its clients with WM_STATE a moment after it maps them.
+  ShareableContent content;
+  for (int i = 0; i < 200; i++) {
+    content = capture->shareableContent();
+    if (windowOf(content, low.id) && windowOf(content, high.id)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   auto* lower = windowOf(content, low.id);
   auto* upper = windowOf(content, high.id);
   ASSERT_TRUE(lower && upper);

@@ -93,15 +93,32 @@ inline bool installed(const std::string& program) {
   return false;
 }
 
-// openbox managing `server` (a reparenting window manager), ready when made.
+// openbox managing `server` (a reparenting window manager), ready when made:
+// it has framed a probe window. (A map request that reaches openbox while it
+// starts may be dropped, so the probe asks again until it is framed.)
 class Openbox {
  public:
   explicit Openbox(const e2e::Xvfb& server) {
     process_ = std::make_unique<e2e::Child>(std::vector<std::string>{"openbox", "--sm-disable"}, server.environment());
     Client client(server);
-    auto check = client.atom("_NET_CLIENT_LIST_STACKING");  // set once it manages windows
+    auto* c = client.get();
+    xcb_window_t probe = xcb_generate_id(c);
+    auto* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, client.root(), 0, 0, 10, 10, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen->root_visual, 0, nullptr);
     for (int i = 0; i < 500; i++) {
-      if (client.hasProperty(client.root(), check)) return;
+      if (i % 20 == 0) {
+        xcb_unmap_window(c, probe);
+        xcb_map_window(c, probe);
+      }
+      auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, probe), nullptr);
+      bool framed = tree && tree->parent != client.root();
+      free(tree);
+      if (framed) {
+        xcb_destroy_window(c, probe);
+        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        return;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     throw std::runtime_error("openbox did not start");

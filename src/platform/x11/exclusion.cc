@@ -57,20 +57,33 @@ void Exclusion::survey() {
                                            XCB_ATOM_PIXMAP, 0, 1);
   std::vector<xcb_get_window_attributes_cookie_t> attributes;
   std::vector<xcb_get_geometry_cookie_t> geometries;
-  std::vector<xcb_window_t> clients;
-  for (auto& top : tops) {
-    attributes.push_back(xcb_get_window_attributes(c, top.window));
-    geometries.push_back(xcb_get_geometry(c, top.window));
-    clients.push_back(top.client);
+  // A top-level is left out when any window in it belongs to a left-out
+  // application: its client, or (while a window manager has not marked the
+  // client yet) any window found below its frame.
+  std::vector<xcb_window_t> asked;
+  std::vector<size_t> askedFor;
+  for (size_t i = 0; i < tops.size(); i++) {
+    attributes.push_back(xcb_get_window_attributes(c, tops[i].window));
+    geometries.push_back(xcb_get_geometry(c, tops[i].window));
+    asked.push_back(tops[i].client);
+    askedFor.push_back(i);
+    for (auto w : tops[i].inside) {
+      asked.push_back(w);
+      askedFor.push_back(i);
+    }
   }
-  auto pids = owners(*connection_, clients);
+  auto pids = owners(*connection_, asked);
+  std::vector<bool> leftOut(tops.size(), false);
+  for (size_t k = 0; k < asked.size(); k++)
+    if (pids[k] > 0 && std::find(excluded_.begin(), excluded_.end(), pids[k]) != excluded_.end())
+      leftOut[askedFor[k]] = true;
   shown_.clear();
   std::set<xcb_window_t> present;
   for (size_t i = 0; i < tops.size(); i++) {
     Reply<xcb_get_window_attributes_reply_t> a(xcb_get_window_attributes_reply(c, attributes[i], nullptr));
     Reply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, geometries[i], nullptr));
     if (!a || !g || a->map_state != XCB_MAP_STATE_VIEWABLE || a->_class == XCB_WINDOW_CLASS_INPUT_ONLY) continue;
-    bool excluded = std::find(excluded_.begin(), excluded_.end(), pids[i]) != excluded_.end() && pids[i] > 0;
+    bool excluded = leftOut[i];
     int border = g->border_width;
     shown_.push_back({tops[i].window, {g->x, g->y, g->width + 2 * border, g->height + 2 * border}, excluded,
                       g->depth == 32});

@@ -26,7 +26,7 @@ std::vector<TopLevel> topLevels(Connection& connection) {
   auto* c = connection.xcb();
   auto roots = children(connection, xcb_query_tree(c, connection.root()));
   std::vector<TopLevel> found;
-  for (auto w : roots) found.push_back({w, XCB_NONE});
+  for (auto w : roots) found.push_back({w, XCB_NONE, {}});
 
   // Breadth first, one round of requests per level: the first window with
   // WM_STATE under each top-level is its client.
@@ -53,7 +53,10 @@ std::vector<TopLevel> topLevels(Connection& connection) {
     for (auto& candidate : open) trees.push_back(xcb_query_tree(c, candidate.window));
     std::vector<Candidate> next;
     for (size_t i = 0; i < open.size(); i++)
-      for (auto w : children(connection, trees[i])) next.push_back({open[i].topLevel, w});
+      for (auto w : children(connection, trees[i])) {
+        next.push_back({open[i].topLevel, w});
+        found[open[i].topLevel].inside.push_back(w);
+      }
     level = std::move(next);
   }
   for (auto& top : found)

@@ -14,6 +14,7 @@ namespace platform::x11 {
 struct TopLevel {
   xcb_window_t window = XCB_NONE;  // a child of the root: a client, or a window manager's frame
   xcb_window_t client = XCB_NONE;  // the window with WM_STATE inside it; itself when none has it
+  std::vector<xcb_window_t> inside;  // the windows below it that the search for the client saw
 };
 
 // The children of the root, bottom to top (the stacking order), each with its

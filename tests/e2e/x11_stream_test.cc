@@ -1,0 +1,454 @@
+// The X11 backend's streams against a real Xvfb: exact pixels of windows of
+// our own, crops, scaling, covered and excluded windows, the pointer, idle
+// frames, held buffers and the ways a stream stops.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+#include "x11_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using platform::ContentFilter;
+using platform::SampleBuffer;
+using platform::StreamConfiguration;
+
+constexpr uint32_t black = 0xff000000;
+
+// The pixel at (x, y) as 0xAARRGGBB.
+uint32_t pixel(const SampleBuffer& sample, size_t x, size_t y) {
+  auto& b = *sample.imageBuffer;
+  const uint8_t* p = b.baseAddress + y * b.bytesPerRow + x * 4;
+  return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+
+bool everyPixel(const SampleBuffer& sample, const std::function<bool(uint32_t)>& good) {
+  auto& b = *sample.imageBuffer;
+  for (size_t y = 0; y < b.height; y++)
+    for (size_t x = 0; x < b.width; x++)
+      if (!good(pixel(sample, x, y))) return false;
+  return true;
+}
+
+// The test's stream output: statuses in order, and the newest complete frame.
+class Frames : public platform::StreamOutput {
+ public:
+  explicit Frames(bool keepAll = false) : keepAll_(keepAll) {}
+
+  void stream(platform::Stream&, const SampleBuffer& sample, platform::OutputType type) override {
+    std::lock_guard lock(mutex_);
+    if (type != platform::OutputType::screen) return;
+    auto status = std::get<int64_t>(sample.attachments->at(0).at(platform::frameInfoStatus));
+    statuses.push_back(status);
+    if (status == platform::complete) {
+      latest_ = sample;
+      completes_++;
+      if (keepAll_) kept.push_back(sample);
+    }
+    changed_.notify_all();
+  }
+
+  // Waits for a complete frame for which `good` holds; none at the timeout.
+  std::optional<SampleBuffer> waitFor(const std::function<bool(const SampleBuffer&)>& good,
+                                      std::chrono::milliseconds timeout = 5s) {
+    std::unique_lock lock(mutex_);
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      if (latest_ && good(*latest_)) return latest_;
+      if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return std::nullopt;
+    }
+  }
+
+  // Waits for the next complete frame; none at the timeout.
+  std::optional<SampleBuffer> next(std::chrono::milliseconds timeout = 5s) {
+    std::unique_lock lock(mutex_);
+    auto seen = completes_;
+    if (!changed_.wait_for(lock, timeout, [&] { return completes_ > seen; })) return std::nullopt;
+    return latest_;
+  }
+
+  size_t count(int64_t status) {
+    std::lock_guard lock(mutex_);
+    return size_t(std::count(statuses.begin(), statuses.end(), status));
+  }
+
+  void drop() {
+    std::lock_guard lock(mutex_);
+    kept.clear();
+    latest_.reset();
+  }
+
+  std::vector<int64_t> statuses;
+  std::vector<SampleBuffer> kept;
+
+ private:
+  bool keepAll_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::optional<SampleBuffer> latest_;
+  size_t completes_ = 0;
+};
+
+class Stops : public platform::StreamDelegate {
+ public:
+  void streamDidStop(platform::Stream&, const platform::Error& error) override {
+    std::lock_guard lock(mutex_);
+    errors.push_back(error);
+    changed_.notify_all();
+  }
+  std::vector<platform::Error> waitFor(std::chrono::milliseconds timeout = 5s) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout, [&] { return !errors.empty(); });
+    return errors;
+  }
+  std::vector<platform::Error> seen() {
+    std::lock_guard lock(mutex_);
+    return errors;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<platform::Error> errors;
+};
+
+StreamConfiguration configuration(int64_t width = 0, int64_t height = 0) {
+  StreamConfiguration c;
+  c.width = width;
+  c.height = height;
+  c.minimumFrameInterval = {1, 60};
+  c.showsCursor = false;
+  return c;
+}
+
+// A stream with its output and queue, torn down in the right order.
+struct Running {
+  Running(platform::Capture& capture, const ContentFilter& filter, const StreamConfiguration& configuration,
+          bool keepAll = false)
+      : frames(keepAll), queue(std::make_shared<platform::SerialQueue>("test.frames")) {
+    stream = capture.makeStream(filter, configuration, stops);
+    EXPECT_FALSE(stream->addStreamOutput(frames, platform::OutputType::screen, queue));
+  }
+  void start() { platform::startAndWait(*stream); }
+  ~Running() {
+    stream.reset();
+    queue.reset();
+  }
+  Frames frames;
+  Stops stops;
+  std::shared_ptr<platform::SerialQueue> queue;
+  std::unique_ptr<platform::Stream> stream;
+};
+
+ContentFilter wholeDisplay(platform::Capture& capture, std::vector<platform::RunningApplication> leftOut = {}) {
+  auto content = capture.shareableContent();
+  return ContentFilter::excluding(content.displays.at(0), std::move(leftOut));
+}
+
+// The filter of window `id`, once listed (a window manager marks its clients
+// with WM_STATE a moment after it maps them).
+ContentFilter windowOf(platform::Capture& capture, uint32_t id) {
+  for (int i = 0; i < 200; i++) {
+    for (auto& w : capture.shareableContent().windows)
+      if (w.windowID == id) return capture.windowFilter(w);
+    std::this_thread::sleep_for(10ms);
+  }
+  throw std::runtime_error("window " + std::to_string(id) + " is not listed");
+}
+
+TEST(X11Stream, DisplayFramesHoldTheExactPixelsOfTheWindows) {
+  e2e::Xvfb server(320, 240);
+  auto a = e2e::paintWindow(server, 10, 20, 50, 40, 0x123456);
+  auto b = e2e::paintWindow(server, 100, 100, 30, 30, 0xabcdef);
+  auto capture = x11test::captureOn(server);
+  Running run(*capture, wholeDisplay(*capture), configuration());
+  run.start();
+  auto frame = run.frames.waitFor([](auto& f) { return pixel(f, 10, 20) == 0xff123456 && pixel(f, 100, 100) == 0xffabcdef; });
+  ASSERT_TRUE(frame);
+  auto& buffer = *frame->imageBuffer;
+  EXPECT_EQ(buffer.width, 320u);
+  EXPECT_EQ(buffer.height, 240u);
+  EXPECT_EQ(buffer.bytesPerRow, 320u * 4);
+  EXPECT_EQ(pixel(*frame, 59, 59), 0xff123456);
+  EXPECT_NE(pixel(*frame, 60, 59), 0xff123456u);
+  EXPECT_NE(pixel(*frame, 9, 20), 0xff123456u);
+  EXPECT_NE(pixel(*frame, 10, 19), 0xff123456u);
+  EXPECT_EQ(pixel(*frame, 129, 129), 0xffabcdef);
+  EXPECT_NE(pixel(*frame, 130, 129), 0xffabcdefu);
+  EXPECT_TRUE(everyPixel(*frame, [](uint32_t p) { return p >> 24 == 0xff; }));
+}
+
+TEST(X11Stream, ACropShowsItsRectangleOnly) {
+  e2e::Xvfb server(320, 240);
+  auto b = e2e::paintWindow(server, 100, 100, 30, 30, 0xabcdef);
+  auto capture = x11test::captureOn(server);
+  auto c = configuration(50, 40);
+  c.sourceRect = platform::Rect{90, 95, 50, 40};
+  Running run(*capture, wholeDisplay(*capture), c);
+  run.start();
+  auto frame = run.frames.waitFor([](auto& f) { return pixel(f, 10, 5) == 0xffabcdef; });
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->imageBuffer->width, 50u);
+  EXPECT_EQ(frame->imageBuffer->height, 40u);
+  EXPECT_EQ(pixel(*frame, 39, 34), 0xffabcdef);
+  EXPECT_NE(pixel(*frame, 9, 5), 0xffabcdefu);
+  EXPECT_NE(pixel(*frame, 10, 4), 0xffabcdefu);
+  EXPECT_NE(pixel(*frame, 40, 34), 0xffabcdefu);
+  EXPECT_NE(pixel(*frame, 39, 35), 0xffabcdefu);
+}
+
+TEST(X11Stream, AScaledFrameKeepsTheShapeWithZeroBarsWhenAsked) {
+  e2e::Xvfb server(320, 240);
+  auto left = e2e::paintWindow(server, 0, 0, 160, 240, 0xff0000);
+  auto right = e2e::paintWindow(server, 160, 0, 160, 240, 0x0000ff);
+  auto capture = x11test::captureOn(server);
+  auto c = configuration(160, 160);
+  c.preservesAspectRatio = true;
+  Running run(*capture, wholeDisplay(*capture), c);
+  run.start();
+  // 320 × 240 fits 160 × 160 as 160 × 120, 20 rows down.
+  auto frame = run.frames.waitFor([](auto& f) { return pixel(f, 40, 80) == 0xffff0000 && pixel(f, 120, 80) == 0xff0000ff; });
+  ASSERT_TRUE(frame);
+  for (size_t x = 0; x < 160; x += 7) {
+    EXPECT_EQ(pixel(*frame, x, 0), 0u);
+    EXPECT_EQ(pixel(*frame, x, 19), 0u);
+    EXPECT_EQ(pixel(*frame, x, 140), 0u);
+    EXPECT_EQ(pixel(*frame, x, 159), 0u);
+    EXPECT_EQ(pixel(*frame, x, 20) >> 24, 0xffu);
+    EXPECT_EQ(pixel(*frame, x, 139) >> 24, 0xffu);
+  }
+  EXPECT_EQ(pixel(*frame, 0, 20), 0xffff0000);
+  EXPECT_EQ(pixel(*frame, 159, 139), 0xff0000ff);
+
+  // Without the shape kept, the frame is filled.
+  Running stretched(*capture, wholeDisplay(*capture), configuration(160, 160));
+  stretched.start();
+  frame = stretched.frames.waitFor([](auto& f) { return pixel(f, 0, 0) == 0xffff0000; });
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(pixel(*frame, 159, 159), 0xff0000ff);
+}
+
+TEST(X11Stream, ACoveredWindowIsCapturedWholeAtTheGivenSize) {
+  e2e::Xvfb server(320, 240);
+  auto covered = e2e::paintWindow(server, 50, 50, 100, 80, 0xff0000);
+  auto cover = e2e::paintWindow(server, 40, 40, 200, 150, 0x0000ff);
+  auto capture = x11test::captureOn(server);
+  Running run(*capture, windowOf(*capture, covered.id), configuration(200, 160));
+  run.start();
+  auto red = [](uint32_t p) { return p == 0xffff0000; };
+  auto frame = run.frames.waitFor([&](auto& f) { return everyPixel(f, red); });
+  ASSERT_TRUE(frame) << "a covered window shows only its own pixels";
+  EXPECT_EQ(frame->imageBuffer->width, 200u);
+  EXPECT_EQ(frame->imageBuffer->height, 160u);
+
+  // Its changes show while covered.
+  x11test::tell(covered, "color 00ff00");
+  EXPECT_TRUE(run.frames.waitFor([](auto& f) { return everyPixel(f, [](uint32_t p) { return p == 0xff00ff00; }); }));
+}
+
+TEST(X11Stream, AWindowUnderAWindowManagerIsCapturedWithoutItsFrame) {
+  if (!x11test::installed("openbox")) GTEST_SKIP() << "openbox is not installed";
+  e2e::Xvfb server(320, 240);
+  x11test::Openbox manager(server);
+  auto painter = e2e::paintWindow(server, 20, 20, 120, 90, 0x00ff00);
+  auto capture = x11test::captureOn(server);
+  Running run(*capture, windowOf(*capture, painter.id), configuration());
+  run.start();
+  auto frame = run.frames.waitFor([](auto& f) { return everyPixel(f, [](uint32_t p) { return p == 0xff00ff00; }); });
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->imageBuffer->width, 120u);
+  EXPECT_EQ(frame->imageBuffer->height, 90u);
+}
+
+void expectExcludedWindowLeavesNoPixel(e2e::Xvfb& server) {
+  auto below = e2e::paintWindow(server, 50, 50, 100, 100, 0x0000ff, "below");
+  auto excluded = e2e::paintWindow(server, 100, 100, 100, 100, 0x00ff00, "excluded");
+  auto capture = x11test::captureOn(server);
+  auto content = capture->shareableContent();
+  std::vector<platform::RunningApplication> leftOut;
+  for (auto& a : content.applications)
+    if (a.processID == excluded.process->pid()) leftOut.push_back(a);
+  ASSERT_EQ(leftOut.size(), 1u);
+  Running run(*capture, ContentFilter::excluding(content.displays.at(0), leftOut), configuration());
+  run.start();
+  // Where the excluded window covers the one below, the one below shows.
+  auto frame = run.frames.waitFor([&](auto& f) { return pixel(f, 120, 120) == 0xff0000ff; });
+  ASSERT_TRUE(frame);
+  EXPECT_TRUE(everyPixel(*frame, [](uint32_t p) { return p != 0xff00ff00; })) << "a pixel of the excluded window";
+  EXPECT_EQ(pixel(*frame, 149, 149), 0xff0000ff);
+  // Over the root, nothing can be recovered: black.
+  EXPECT_EQ(pixel(*frame, 170, 170), black);
+
+  // Changes of the excluded window never show; changes beneath it do.
+  x11test::tell(excluded, "color 00fe00");
+  x11test::tell(below, "color ff0000");
+  frame = run.frames.waitFor([&](auto& f) { return pixel(f, 120, 120) == 0xffff0000; });
+  ASSERT_TRUE(frame);
+  EXPECT_TRUE(everyPixel(*frame, [](uint32_t p) { return (p & 0xffff00ff) != 0xff000000 || p == black; }));
+  // Moved, it still leaves the same picture.
+  x11test::tell(excluded, "move 20 20");
+  frame = run.frames.next();
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(pixel(*frame, 30, 30), black);
+  EXPECT_EQ(pixel(*frame, 60, 60), 0xffff0000);
+  EXPECT_EQ(pixel(*frame, 120, 120), 0xffff0000);
+  EXPECT_EQ(pixel(*frame, 170, 170), black);
+  EXPECT_TRUE(everyPixel(*frame, [](uint32_t p) { return p != 0xff00fe00; }));
+}
+
+TEST(X11Stream, AnExcludedApplicationLeavesNoPixelAndShowsWhatLiesBeneath) {
+  e2e::Xvfb server(320, 240, {"-br"});  // a black root, so that black means the root
+  expectExcludedWindowLeavesNoPixel(server);
+}
+
+TEST(X11Stream, AnExcludedApplicationUnderAWindowManagerLeavesNoPixel) {
+  if (!x11test::installed("openbox")) GTEST_SKIP() << "openbox is not installed";
+  e2e::Xvfb server(320, 240, {"-br"});
+  x11test::Openbox manager(server);
+  auto below = e2e::paintWindow(server, 20, 20, 200, 150, 0x0000ff, "below");
+  auto excluded = e2e::paintWindow(server, 60, 60, 100, 80, 0x00ff00, "excluded");
+  auto capture = x11test::captureOn(server);
+  platform::ShareableContent content;
+  std::vector<platform::RunningApplication> leftOut;
+  for (int i = 0; i < 200 && leftOut.empty(); i++) {  // listed once the window manager marks it
+    content = capture->shareableContent();
+    for (auto& a : content.applications)
+      if (a.processID == excluded.process->pid()) leftOut.push_back(a);
+    if (leftOut.empty()) std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(leftOut.size(), 1u);
+  x11test::Client client(server);
+  auto [x, y] = client.origin(excluded.id);
+  Running run(*capture, ContentFilter::excluding(content.displays.at(0), leftOut), configuration());
+  run.start();
+  auto frame = run.frames.waitFor([&](auto& f) { return pixel(f, x + 10, y + 10) == 0xff0000ff; });
+  ASSERT_TRUE(frame);
+  EXPECT_TRUE(everyPixel(*frame, [](uint32_t p) { return p != 0xff00ff00; }));
+}
+
+TEST(X11Stream, ThePointerIsDrawnOnlyWhenAsked) {
+  e2e::Xvfb server(320, 240);
+  auto painter = e2e::paintWindow(server, 0, 0, 320, 240, 0x808080);
+  x11test::Client client(server);
+  client.pointTo(100, 100);
+  auto capture = x11test::captureOn(server);
+  auto grey = [](uint32_t p) { return p == 0xff808080; };
+  auto pointerShows = [&](const SampleBuffer& f) {
+    for (size_t y = 80; y < 130; y++)
+      for (size_t x = 80; x < 130; x++)
+        if (!grey(pixel(f, x, y))) return true;
+    return false;
+  };
+  {
+    Running run(*capture, wholeDisplay(*capture), configuration());
+    run.start();
+    auto frame = run.frames.waitFor([&](auto& f) { return grey(pixel(f, 10, 10)); });
+    ASSERT_TRUE(frame);
+    EXPECT_TRUE(everyPixel(*frame, grey));
+  }
+  auto c = configuration();
+  c.showsCursor = true;
+  Running run(*capture, wholeDisplay(*capture), c);
+  run.start();
+  auto frame = run.frames.waitFor([&](auto& f) { return grey(pixel(f, 10, 10)) && pointerShows(f); });
+  ASSERT_TRUE(frame);
+  EXPECT_TRUE(grey(pixel(*frame, 200, 200)));
+  // A move of the pointer alone makes a new frame.
+  client.pointTo(250, 200);
+  frame = run.frames.waitFor([&](auto& f) { return !pointerShows(f) && !grey(pixel(f, 250, 200)) ; });
+  EXPECT_TRUE(frame);
+}
+
+TEST(X11Stream, AStillScreenGivesIdleFramesAndAChangeACompleteOne) {
+  e2e::Xvfb server(320, 240);
+  auto painter = e2e::paintWindow(server, 0, 0, 100, 100, 0x123456);
+  auto capture = x11test::captureOn(server);
+  Running run(*capture, wholeDisplay(*capture), configuration());
+  run.start();
+  ASSERT_TRUE(run.frames.waitFor([](auto& f) { return pixel(f, 0, 0) == 0xff123456; }));
+  std::this_thread::sleep_for(100ms);
+  size_t completes = run.frames.count(platform::complete), idles = run.frames.count(platform::idle);
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(run.frames.count(platform::complete), completes);
+  EXPECT_GE(run.frames.count(platform::idle), idles + 20);  // 60 a second
+
+  x11test::tell(painter, "color 654321");
+  EXPECT_TRUE(run.frames.waitFor([](auto& f) { return pixel(f, 0, 0) == 0xff654321; }));
+}
+
+TEST(X11Stream, HeldBuffersAreNotReused) {
+  e2e::Xvfb server(320, 240);
+  auto painter = e2e::paintWindow(server, 0, 0, 320, 240, 0x000001);
+  auto capture = x11test::captureOn(server);
+  auto c = configuration();
+  c.queueDepth = 2;
+  Running run(*capture, wholeDisplay(*capture), c, true);
+  run.start();
+  ASSERT_TRUE(run.frames.waitFor([](auto& f) { return pixel(f, 0, 0) == 0xff000001; }));
+  x11test::tell(painter, "color 000002");
+  ASSERT_TRUE(run.frames.waitFor([](auto& f) { return pixel(f, 0, 0) == 0xff000002; }));
+  // Both buffers are held: changes make no frame, and the held ones stay as they were.
+  x11test::tell(painter, "color 000003");
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(run.frames.count(platform::complete), 2u);
+  EXPECT_EQ(pixel(run.frames.kept.at(0), 0, 0), 0xff000001);
+  EXPECT_EQ(pixel(run.frames.kept.at(1), 0, 0), 0xff000002);
+  run.frames.drop();
+  EXPECT_TRUE(run.frames.waitFor([](auto& f) { return pixel(f, 0, 0) == 0xff000003; }));
+}
+
+TEST(X11Stream, ADestroyedWindowStopsTheStreamOnce) {
+  e2e::Xvfb server(320, 240);
+  auto painter = e2e::paintWindow(server, 10, 10, 50, 50, 0x123456);
+  auto capture = x11test::captureOn(server);
+  Running run(*capture, windowOf(*capture, painter.id), configuration());
+  run.start();
+  ASSERT_TRUE(run.frames.waitFor([](auto& f) { return pixel(f, 0, 0) == 0xff123456; }));
+  painter.process->closeIn();  // the painter ends, its window goes
+  auto errors = run.stops.waitFor();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].description.find("was destroyed"), std::string::npos) << errors[0].description;
+  EXPECT_NE(errors[0].code, platform::userDeclined);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(run.stops.seen().size(), 1u);
+}
+
+TEST(X11Stream, ALostServerStopsTheStreamOnce) {
+  auto server = std::make_unique<e2e::Xvfb>(320, 240);
+  auto capture = x11test::captureOn(*server);
+  Running run(*capture, wholeDisplay(*capture), configuration());
+  run.start();
+  ASSERT_TRUE(run.frames.waitFor([](auto&) { return true; }));
+  std::string display = server->display();
+  server.reset();
+  auto errors = run.stops.waitFor();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].description, "the connection to the X server " + display + " broke");
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(run.stops.seen().size(), 1u);
+}
+
+TEST(X11Stream, AGoneSourceFailsTheStart) {
+  e2e::Xvfb server(320, 240);
+  auto capture = x11test::captureOn(server);
+  platform::Window ghost;
+  ghost.windowID = 0x3fffff;
+  ghost.frame = {0, 0, 10, 10};
+  Running window(*capture, capture->windowFilter(ghost), configuration());
+  try {
+    window.start();
+    ADD_FAILURE() << "a window that does not exist started";
+  } catch (const platform::Error& error) {
+    EXPECT_NE(error.code, platform::userDeclined);
+    EXPECT_NE(error.description.find("no window"), std::string::npos) << error.description;
+  }
+  auto filter = wholeDisplay(*capture);
+  filter.display.displayID = 77;
+  Running display(*capture, filter, configuration());
+  EXPECT_THROW(display.start(), platform::Error);
+}
+
+}  // namespace
