@@ -6,8 +6,9 @@
  * Plays <lead> seconds of silence, then a sine of amplitude 0.5 at <hertz>
  * on both channels for <tone> seconds, then <tail> seconds of silence (0 when
  * left out). Prints "ready" once the stream plays, then, as the tone is
- * queued, the CLOCK_MONOTONIC time at which its first frame will be heard,
- * "%.6f\n", then "done" after the tail has played. */
+ * queued, the time at which its first frame will be heard on CLOCK_MONOTONIC
+ * and on the wall clock, "%.6f %.6f\n", then "done" after the tail has
+ * played. */
 #include <math.h>
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -18,9 +19,9 @@
 #define RATE 48000
 #define BLOCK 480 /* frames: 10 ms */
 
-static double now(void) {
+static double now(clockid_t clock) {
   struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
+  clock_gettime(clock, &t);
   return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
 }
 
@@ -49,8 +50,8 @@ int main(int argc, char** argv) {
   float block[2 * BLOCK];
   for (long frame = 0; frame < lead + tone + tail; frame += BLOCK) {
     if (frame <= lead && lead < frame + BLOCK) {
-      pa_usec_t latency = pa_simple_get_latency(player, &error);
-      printf("%.6f\n", now() + (double)latency / 1e6 + (double)(lead - frame) / RATE);
+      double ahead = (double)pa_simple_get_latency(player, &error) / 1e6 + (double)(lead - frame) / RATE;
+      printf("%.6f %.6f\n", now(CLOCK_MONOTONIC) + ahead, now(CLOCK_REALTIME) + ahead);
     }
     for (long k = 0; k < BLOCK; k++) {
       long f = frame + k;

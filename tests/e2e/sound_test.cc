@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "harness.h"
@@ -146,27 +147,29 @@ class Recording {
   std::string bytes_;
 };
 
+// The wall-clock time in the player's line "<monotonic> <wall>": when its
+// tone is heard.
+double heard(const std::string& line) {
+  std::istringstream times(line);
+  double monotonic = NAN, wall = NAN;
+  times >> monotonic >> wall;
+  return wall;
+}
+
 // The tone player: plays `lead` seconds of silence, a 0.5 sine of `hertz` for
-// `tone` seconds, then `tail` seconds of silence.
-struct Tone {
-  double heard = 0;  // CLOCK_MONOTONIC seconds of its first frame
-};
-Tone play(const Environment& environment, double lead, double tone, double hertz, double tail) {
+// `tone` seconds, then `tail` seconds of silence. Returns when the tone was
+// heard, on the wall clock.
+double play(const Environment& environment, double lead, double tone, double hertz, double tail) {
   Child player({SOUND_PLAYER, std::to_string(lead), std::to_string(tone), std::to_string(hertz), std::to_string(tail)},
                environment);
   EXPECT_EQ(player.readLine(), "ready");
-  Tone played;
-  played.heard = std::stod(player.readLine().value_or("nan"));
+  double wall = heard(player.readLine().value_or(""));
   EXPECT_EQ(player.readLine(10s), "done");
-  return played;
+  return wall;
 }
 
-// Output frame of a CLOCK_MONOTONIC time, for a recording whose frame 0 lies
-// at wall-clock `start`.
-double frameOf(double monotonic, double start) {
-  double wallMinusHost = seconds(CLOCK_REALTIME) - seconds(CLOCK_MONOTONIC);
-  return (monotonic + wallMinusHost - start) * rate;
-}
+// Output frame of a wall-clock time, for a recording whose frame 0 lies at `start`.
+double frameOf(double wall, double start) { return (wall - start) * rate; }
 
 double peak(const std::vector<float>& samples, double from, double to) {
   float most = 0;
@@ -187,7 +190,7 @@ TEST_F(SoundTest, TheToneLandsWhereTheClockSaysAndSilenceAroundIt) {
   EXPECT_TRUE(std::regex_match(recording.startLine(), std::regex("start [0-9]+\\.[0-9]{6}\n")))
       << recording.startLine();
   std::this_thread::sleep_for(500ms);
-  auto tone = play(pulse.environment(), 0.5, 0.3, 1000, 0.2);
+  double tone = play(pulse.environment(), 0.5, 0.3, 1000, 0.2);
   std::this_thread::sleep_for(200ms);
   double stopped = seconds(CLOCK_REALTIME);
   auto ending = recording.end();
@@ -196,7 +199,7 @@ TEST_F(SoundTest, TheToneLandsWhereTheClockSaysAndSilenceAroundIt) {
   EXPECT_EQ(ending.err, recording.startLine());  // nothing more without --verbose
 
   auto samples = recording.left();
-  double expected = frameOf(tone.heard, recording.start());
+  double expected = frameOf(tone, recording.start());
   size_t onset = 0;
   while (onset < samples.size() && std::fabs(samples[onset]) < 0.01) onset++;
   ASSERT_LT(onset, samples.size()) << "no tone in " << samples.size() << " frames";
@@ -239,13 +242,13 @@ TEST_F(SoundTest, OneApplicationAloneOrLeftOut) {
     recording.end();
 
     std::ifstream noted(dir + "/window-tone");
-    std::string ready, heard;
+    std::string ready, line;
     std::getline(noted, ready);
-    std::getline(noted, heard);
+    std::getline(noted, line);
     ASSERT_EQ(ready, "ready");
     auto samples = recording.left();
-    double windowTone = frameOf(std::stod(heard), recording.start());
-    double otherTone = frameOf(other.heard, recording.start());
+    double windowTone = frameOf(heard(line), recording.start());
+    double otherTone = frameOf(other, recording.start());
     ASSERT_GT(double(samples.size()), otherTone + 0.3 * rate);
     double inWindowTone = peak(samples, windowTone + 0.01 * rate, windowTone + 0.29 * rate);
     double inOtherTone = peak(samples, otherTone + 0.01 * rate, otherTone + 0.29 * rate);
