@@ -94,8 +94,25 @@ void X11Stream::run(Completion completion) {
   auto interval = intervalOf(configuration_.minimumFrameInterval);
   auto next = Clock::now();
   while (waitUntil(next)) {
-    frame();
+    Made made = frame();
     if (ended_ || stopping_) return;
+    if (made == Made::idle) {
+      // Nothing changed this tick: a change that comes before the next one is
+      // grabbed at once, and the ticks follow it (a source that changes at the
+      // frame rate is then caught every time, whatever its phase).
+      auto last = next;
+      if (!waitUntil(last + interval, true)) return;
+      if (source_->changed() && Clock::now() < last + interval) {
+        made = frame();
+        if (ended_ || stopping_) return;
+        if (made == Made::complete) {
+          next = Clock::now() + interval;
+          continue;
+        }
+      }
+      next = last + interval;  // the next tick, due now
+      continue;
+    }
     // Ticks missed while a frame took long merge into the next one.
     auto now = Clock::now();
     next += interval;
@@ -126,7 +143,7 @@ std::optional<Error> X11Stream::setUp() {
   return std::nullopt;
 }
 
-bool X11Stream::waitUntil(Clock::time_point deadline) {
+bool X11Stream::waitUntil(Clock::time_point deadline, bool orChange) {
   auto* c = connection_->xcb();
   for (;;) {
     xcb_flush(c);
@@ -145,7 +162,7 @@ bool X11Stream::waitUntil(Clock::time_point deadline) {
     }
     if (stopping_) return false;
     auto now = Clock::now();
-    if (now >= deadline) return true;
+    if (now >= deadline || (orChange && source_->changed())) return true;
     auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now).count();
     timespec timeout{time_t(left / 1'000'000'000), long(left % 1'000'000'000)};
     pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {wake_, POLLIN, 0}};
@@ -158,17 +175,17 @@ Segment& X11Stream::staging(size_t bytes) {
   return *staging_;
 }
 
-void X11Stream::frame() {
+X11Stream::Made X11Stream::frame() {
   source_->tick();
   Box area = source_->area();
   if (pointer_) pointer_->look(source_->window());
   bool changed = source_->changed() || (pointer_ && !area.empty() && pointer_->moved(area));
   if (!changed || area.empty()) {
     deliver(idle, std::nullopt);
-    return;
+    return Made::idle;
   }
   auto* slot = pool_->take();
-  if (!slot) return;  // every buffer is still held: skip this frame
+  if (!slot) return Made::none;  // every buffer is still held: skip this frame
   Box covered = source_->covered();
   Image out{slot->memory.data(), pool_->width(), pool_->height(), size_t(pool_->width()) * 4};
   bool direct = covered == Box{0, 0, area.width, area.height} && area.width == out.width && area.height == out.height;
@@ -179,16 +196,16 @@ void X11Stream::frame() {
         break;
       case Grab::broken:
         end(connection_->failure());
-        return;
+        return Made::none;
       case Grab::refused:
         end(Error{userDeclined, "the X server stopped letting this client read the screen"});
-        return;
+        return Made::none;
       case Grab::failed:
-        return;  // gone for the moment (unmapped meanwhile): the next change tells
+        return Made::none;  // gone for the moment (unmapped meanwhile): the next change tells
     }
   } catch (const Error& error) {
     end(error);
-    return;
+    return Made::none;
   }
   Image grabbed{into.data(), covered.width, covered.height, size_t(covered.width) * 4};
   if (pointer_) pointer_->draw(grabbed, {area.x + covered.x, area.y + covered.y, covered.width, covered.height});
@@ -204,6 +221,7 @@ void X11Stream::frame() {
     place(grabbed, covered, area.width, area.height, out, box);
   }
   deliver(complete, pool_->hand(slot));
+  return Made::complete;
 }
 
 void X11Stream::deliver(FrameStatus status, std::optional<PixelBuffer> pixels) {

@@ -38,9 +38,13 @@ class X11Stream : public Stream {
 
   void run(Completion completion);
   std::optional<Error> setUp();
-  // Handles events until `deadline`; false when the stream ends.
-  bool waitUntil(std::chrono::steady_clock::time_point deadline);
-  void frame();
+  // Handles events until `deadline` (or, with `orChange`, until the source
+  // changes); false when the stream ends.
+  bool waitUntil(std::chrono::steady_clock::time_point deadline, bool orChange = false);
+  // Delivers one frame: complete, idle, or none (every buffer held, or the
+  // grab failed); says which.
+  enum class Made { complete, idle, none };
+  Made frame();
   Segment& staging(size_t bytes);
   void deliver(FrameStatus status, std::optional<PixelBuffer> pixels);
   // Tells the delegate once, unless the stream was stopped on purpose.
