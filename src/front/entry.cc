@@ -29,10 +29,12 @@ void enter(int argc, char** argv) {
 
   audio = command == "audio";
   shot = command == "shot";
-  int first = audio || shot ? 2 : 1;
+  listing = command == "list";
+  int first = audio || shot || listing ? 2 : 1;
   std::vector<std::string> arguments;
   for (int i = first; i < argc; i++) arguments.emplace_back(argv[i]);
-  options = parse(arguments, capture->mainDisplayID(), audio, shot);
+  // The list job reads its options as the audio job does: a window needs no size.
+  options = parse(arguments, capture->mainDisplayID(), audio || listing, shot);
 
   if (!capture->allowed()) fail(3, "screen recording is not allowed for this app");
 

@@ -14,6 +14,7 @@ std::string thisBuild;
 std::optional<std::string> command;
 bool audio = false;
 bool shot = false;
+bool listing = false;
 Options options;
 platform::Capture* capture = nullptr;
 

@@ -18,6 +18,7 @@ extern std::string thisBuild;                                // operating system
 extern std::optional<std::string> command;                   // the first argument
 extern bool audio;
 extern bool shot;
+extern bool listing;  // the command word was "list"
 extern Options options;
 
 // The screen capture service, chosen by main.

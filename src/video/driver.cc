@@ -5,6 +5,7 @@
 #include "shot/take_shot.h"
 #include "sound/start_sound.h"
 #include "video/frames.h"
+#include "video/list.h"
 #include "video/target.h"
 #include "video/tick.h"
 
@@ -64,6 +65,7 @@ void run() {
   auto content = capture->shareableContent();
   say(std::to_string(content.displays.size()) + " displays, " + std::to_string(content.applications.size()) +
       " apps");
+  if (listing) listContent(content);
   const platform::Display* display = nullptr;
   for (auto& d : content.displays)
     if (d.displayID == options.display) {

@@ -20,7 +20,6 @@ TEST(Front, OptionErrorsComeBeforeAnyServiceIsAsked) {
   } cases[] = {
       {{"video"}, "pellix-capture: unknown argument video\n"},
       {{"OCR"}, "pellix-capture: unknown argument OCR\n"},
-      {{"list"}, "pellix-capture: unknown argument list\n"},
       {{"audiox"}, "pellix-capture: unknown argument audiox\n"},
       {{"shot"}, "pellix-capture: shot needs --out <file.png>\n"},
       {{"shot", "--window", "7"}, "pellix-capture: shot needs --out <file.png>\n"},

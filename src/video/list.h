@@ -1,0 +1,7 @@
+// The list job: one answer line describing what the capture jobs can see,
+// so that a parent can find display and window ids. Ends the process.
+#pragma once
+
+#include "platform/content.h"
+
+[[noreturn]] void listContent(const platform::ShareableContent& content);

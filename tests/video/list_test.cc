@@ -1,0 +1,49 @@
+#include "video/list.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "front/globals.h"
+#include "platform/fake/fake_capture.h"
+#include "video/driver.h"
+
+namespace {
+
+TEST(List, DescribesDisplaysWindowsAndApplicationsInOrder) {
+  platform::FakeCapture fake;
+  fake.mainDisplay = 9;
+  fake.content.displays = {{3, 1440, 900, "left", -1440, 0}, {9, 1920, 1080, "screen", 0, 0}};
+  fake.content.applications = {{101, "xterm"}};
+  fake.content.windows = {{42, {10, 20, 300.5, 200}, "a \"title\"", true, fake.content.applications[0]},
+                          {43, {0, 0, 1, 1}, "", false, std::nullopt}};
+  fake.modes[3] = {2880, 1800};
+  capture = &fake;
+  std::string file = testing::TempDir() + "list-answer";
+  EXPECT_EXIT(
+      {
+        listing = true;
+        options = parse({"--window", "7", "--verbose"}, 9, true, false);
+        options.verbose = false;
+        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 1);
+        drive();
+      },
+      testing::ExitedWithCode(0), "^$");
+  std::ifstream in(file);
+  std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(line,
+            "{\"displays\":["
+            "{\"id\":3,\"name\":\"left\",\"x\":-1440,\"y\":0,\"width\":1440,\"height\":900,\"scale\":2.0,\"main\":false},"
+            "{\"id\":9,\"name\":\"screen\",\"x\":0,\"y\":0,\"width\":1920,\"height\":1080,\"scale\":1.0,\"main\":true}],"
+            "\"windows\":["
+            "{\"id\":42,\"title\":\"a \\\"title\\\"\",\"x\":10.0,\"y\":20.0,\"width\":300.5,\"height\":200.0,"
+            "\"pid\":101,\"onScreen\":true},"
+            "{\"id\":43,\"title\":\"\",\"x\":0.0,\"y\":0.0,\"width\":1.0,\"height\":1.0,\"pid\":null,\"onScreen\":false}],"
+            "\"applications\":[{\"pid\":101,\"name\":\"xterm\"}]}\n");
+}
+
+}  // namespace
