@@ -53,6 +53,18 @@ TEST(X11Listing, TheScreenIsOneDisplayNamedByItsOutput) {
   EXPECT_FALSE(capture->displayMode(display.displayID + 1000));
 }
 
+TEST(X11Listing, WithoutRandrTheScreenIsOneDisplayNamedByTheRoot) {
+  e2e::Xvfb server(640, 480, {"-extension", "RANDR"});
+  auto capture = captureOn(server);
+  auto content = capture->shareableContent();
+  ASSERT_EQ(content.displays.size(), 1u);
+  x11test::Client client(server);
+  EXPECT_EQ(content.displays[0].displayID, client.root());
+  EXPECT_EQ(content.displays[0].width, 640);
+  EXPECT_EQ(content.displays[0].height, 480);
+  EXPECT_EQ(capture->mainDisplayID(), client.root());
+}
+
 TEST(X11Listing, AMonitorWithoutOutputsTakesItsNameAtomAndThePrimaryIsMain) {
   if (!x11test::installed("xrandr")) GTEST_SKIP() << "xrandr is not installed";
   e2e::Xvfb server(800, 600);

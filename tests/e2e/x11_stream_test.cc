@@ -452,3 +452,45 @@ TEST(X11Stream, AGoneSourceFailsTheStart) {
 }
 
 }  // namespace
+
+namespace {
+
+// Writes an X authority file with one cookie for any display; its path.
+std::string authority(const std::string& name, const std::string& cookie) {
+  std::string path = "/tmp/pellix-" + name + "-" + std::to_string(getpid()) + ".auth";
+  auto field = [](const std::string& bytes) {
+    return std::string{char(bytes.size() >> 8), char(bytes.size() & 0xff)} + bytes;
+  };
+  std::string entry = std::string("\xff\xff", 2) + field("") + field("") + field("MIT-MAGIC-COOKIE-1") + field(cookie);
+  FILE* file = fopen(path.c_str(), "wb");
+  fwrite(entry.data(), 1, entry.size(), file);
+  fclose(file);
+  return path;
+}
+
+TEST(X11Stream, AnUntrustedClientIsDeclined) {
+  if (!x11test::installed("xauth")) GTEST_SKIP() << "xauth is not installed";
+  auto trusted = authority("trusted", "0123456789abcdef");
+  e2e::Xvfb server(320, 240, {"+extension", "SECURITY", "-auth", trusted});
+  std::string untrusted = "/tmp/pellix-untrusted-" + std::to_string(getpid()) + ".auth";
+  unlink(untrusted.c_str());
+  {
+    e2e::Child xauth({"xauth", "-q", "-f", untrusted, "generate", server.display(), ".", "untrusted", "timeout", "0"},
+                     {{"DISPLAY", server.display()}, {"XAUTHORITY", trusted}});
+    xauth.closeIn();
+    ASSERT_EQ(xauth.wait().code, 0);
+  }
+  setenv("XAUTHORITY", untrusted.c_str(), 1);
+  auto capture = x11test::captureOn(server);
+  EXPECT_TRUE(capture->allowed());
+  Running run(*capture, wholeDisplay(*capture), configuration());
+  try {
+    run.start();
+    ADD_FAILURE() << "an untrusted client started a capture";
+  } catch (const platform::Error& error) {
+    EXPECT_EQ(error.code, platform::userDeclined) << error.description;
+  }
+  unsetenv("XAUTHORITY");
+}
+
+}  // namespace

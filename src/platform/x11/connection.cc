@@ -112,6 +112,7 @@ void Connection::prepare() {
   };
   bool randr = present(&xcb_randr_id), shm = present(&xcb_shm_id), composite = present(&xcb_composite_id),
        damage = present(&xcb_damage_id), xfixes = present(&xcb_xfixes_id), res = present(&xcb_res_id);
+  has_.hidden = !(randr || shm || composite || damage || xfixes || res);
 
   const char* names[] = {"WM_STATE", "_NET_WM_NAME", "UTF8_STRING", "_NET_WM_PID", "_XROOTPMAP_ID",
                          "ESETROOT_PMAP_ID"};

@@ -66,6 +66,9 @@ class Connection {
     bool xfixes = false;  // 4.0, cursor images
     bool res = false;     // 1.2, client ids
     uint8_t damageEvent = 0;
+    // None of them is visible: the X security extension hides them from an
+    // untrusted client.
+    bool hidden = false;
   };
   const Extensions& has() const { return has_; }
 

@@ -86,7 +86,7 @@ class DisplaySource : public Source {
 
   Grab grab(Segment& into) override {
     auto* c = connection_->xcb();
-    changed_ = false;
+    changed_ = !connection_->has().damage;  // without Damage, every tick grabs
     if (damage_) xcb_damage_subtract(c, damage_, XCB_NONE, XCB_NONE);
     Box part = covered();
     if (part.empty()) return Grab::failed;

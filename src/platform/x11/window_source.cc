@@ -90,7 +90,7 @@ class WindowSource : public Source {
   Box covered() const override { return area(); }
 
   Grab grab(Segment& into) override {
-    changed_ = false;
+    changed_ = !connection_->has().damage;  // without Damage, every tick grabs
     if (damage_) xcb_damage_subtract(connection_->xcb(), damage_, XCB_NONE, XCB_NONE);
     if (pixmap_ == XCB_NONE) return Grab::failed;
     return x11::grab(*connection_, pixmap_, border_, border_, width_, height_, into);
