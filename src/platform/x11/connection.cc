@@ -145,13 +145,17 @@ void Connection::prepare() {
       has_.randrMonitors = v->major_version > 1 || v->minor_version >= 5;
     }
   }
-  if (shm) has_.shm = Reply<xcb_shm_query_version_reply_t>(xcb_shm_query_version_reply(c_, shmCookie, nullptr)) != nullptr;
+  if (shm) {
+    Reply<xcb_shm_query_version_reply_t> v(xcb_shm_query_version_reply(c_, shmCookie, nullptr));
+    has_.shm = v != nullptr;
+  }
   if (composite) {
     Reply<xcb_composite_query_version_reply_t> v(xcb_composite_query_version_reply(c_, compositeCookie, nullptr));
     has_.composite = v && (v->major_version > 0 || v->minor_version >= 2);  // NameWindowPixmap
   }
   if (damage) {
-    has_.damage = Reply<xcb_damage_query_version_reply_t>(xcb_damage_query_version_reply(c_, damageCookie, nullptr)) != nullptr;
+    Reply<xcb_damage_query_version_reply_t> v(xcb_damage_query_version_reply(c_, damageCookie, nullptr));
+    has_.damage = v != nullptr;
     has_.damageEvent = xcb_get_extension_data(c_, &xcb_damage_id)->first_event;
   }
   if (xfixes) {

@@ -90,12 +90,15 @@ class DisplaySource : public Source {
     if (damage_) xcb_damage_subtract(c, damage_, XCB_NONE, XCB_NONE);
     Box part = covered();
     if (part.empty()) return Grab::failed;
-    if (!exclusion_) return x11::grab(*connection_, connection_->root(), area_.x + part.x, area_.y + part.y, part.width, part.height, into);
+    auto grabRoot = [&] {
+      return x11::grab(*connection_, connection_->root(), area_.x + part.x, area_.y + part.y, part.width,
+                       part.height, into);
+    };
+    if (!exclusion_) return grabRoot();
     exclusion_->rearm();
     xcb_grab_server(c);
     exclusion_->survey();
-    Grab result = x11::grab(*connection_, connection_->root(), area_.x + part.x, area_.y + part.y, part.width,
-                            part.height, into);
+    Grab result = grabRoot();
     if (result == Grab::done)
       exclusion_->recompose({into.data(), part.width, part.height, size_t(part.width) * 4},
                             {area_.x + part.x, area_.y + part.y, part.width, part.height});

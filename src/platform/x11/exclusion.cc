@@ -28,7 +28,8 @@ std::vector<Box> pieces(pixman_region32_t* region, Box box) {
   int count = 0;
   auto* rects = pixman_region32_rectangles(&part, &count);
   std::vector<Box> found;
-  for (int i = 0; i < count; i++) found.push_back({rects[i].x1, rects[i].y1, rects[i].x2 - rects[i].x1, rects[i].y2 - rects[i].y1});
+  for (int i = 0; i < count; i++)
+    found.push_back({rects[i].x1, rects[i].y1, rects[i].x2 - rects[i].x1, rects[i].y2 - rects[i].y1});
   pixman_region32_fini(&part);
   return found;
 }
@@ -128,7 +129,8 @@ void Exclusion::recompose(Image image, Box area) {
   for (auto& s : shown_)
     if (s.excluded) {
       Box part = intersect(s.outer, area);
-      if (!part.empty()) pixman_region32_union_rect(&hidden, &hidden, part.x, part.y, unsigned(part.width), unsigned(part.height));
+      if (!part.empty())
+        pixman_region32_union_rect(&hidden, &hidden, part.x, part.y, unsigned(part.width), unsigned(part.height));
     }
   if (pixman_region32_not_empty(&hidden)) {
     size_t largest = size_t(area.width) * size_t(area.height) * 4;

@@ -42,7 +42,8 @@ ShareableContent listing(Connection& connection) {
   std::vector<xcb_window_t> listed;
   std::vector<std::string> classes;
   for (size_t i = 0; i < tops.size(); i++) {
-    Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(c, asked[i].attributes, nullptr));
+    Reply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c, asked[i].attributes, nullptr));
     Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, asked[i].geometry, nullptr));
     Reply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(c, asked[i].origin, nullptr));
     Reply<xcb_get_property_reply_t> netName(xcb_get_property_reply(c, asked[i].netName, nullptr));

@@ -96,7 +96,8 @@ void clear(Image image, Box box) {
   int x0 = std::max(box.x, 0), y0 = std::max(box.y, 0);
   int x1 = std::min(box.x + box.width, image.width), y1 = std::min(box.y + box.height, image.height);
   if (x1 <= x0) return;
-  for (int row = y0; row < y1; row++) memset(image.data + size_t(row) * image.stride + size_t(x0) * 4, 0, size_t(x1 - x0) * 4);
+  for (int row = y0; row < y1; row++)
+    memset(image.data + size_t(row) * image.stride + size_t(x0) * 4, 0, size_t(x1 - x0) * 4);
 }
 
 }  // namespace platform::x11

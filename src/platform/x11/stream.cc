@@ -124,7 +124,8 @@ std::optional<Error> X11Stream::setUp() {
   connection_ = std::make_shared<Connection>(display_, false);
   if (connection_->reach() != Reach::accepted) return connection_->failure();
   if (connection_->has().hidden)
-    return Error{userDeclined, "the X server treats this client as untrusted (the X security extension hides the screen)"};
+    return Error{userDeclined,
+                 "the X server treats this client as untrusted (the X security extension hides the screen)"};
   if (filter_.kind == ContentFilter::Kind::window)
     source_ = windowSource(connection_, filter_.window.windowID);
   else

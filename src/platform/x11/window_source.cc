@@ -32,7 +32,8 @@ class WindowSource : public Source {
     Reply<xcb_generic_error_t> redirectError(xcb_request_check(c, redirected));
     Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, geometryCookie, nullptr));
     if (connection_->broken()) return connection_->failure();
-    if ((selectError && selectError->error_code == XCB_ACCESS) || (redirectError && redirectError->error_code == XCB_ACCESS))
+    auto refused = [](const Reply<xcb_generic_error_t>& e) { return e && e->error_code == XCB_ACCESS; };
+    if (refused(selectError) || refused(redirectError))
       return Error{userDeclined, "the X server refuses to let this client capture window " + std::to_string(window_)};
     if (selectError || redirectError || !geometry) return gone;
     width_ = geometry->width;
