@@ -246,9 +246,22 @@ TEST(X11Stream, ACoveredWindowIsCapturedWholeAtTheGivenSize) {
   EXPECT_EQ(frame->imageBuffer->width, 200u);
   EXPECT_EQ(frame->imageBuffer->height, 160u);
 
-  // Its changes show while covered.
+  // Its changes show while covered, and while partly off the screen.
+  auto all = [](uint32_t color) {
+    return [color](const SampleBuffer& f) { return everyPixel(f, [color](uint32_t p) { return p == color; }); };
+  };
   x11test::tell(covered, "color 00ff00");
-  EXPECT_TRUE(run.frames.waitFor([](auto& f) { return everyPixel(f, [](uint32_t p) { return p == 0xff00ff00; }); }));
+  EXPECT_TRUE(run.frames.waitFor(all(0xff00ff00)));
+  x11test::tell(covered, "move 280 200");
+  x11test::tell(covered, "color 00ffff");
+  EXPECT_TRUE(run.frames.waitFor(all(0xff00ffff)));
+
+  // Unmapped, it gives no frame; mapped again, it does.
+  x11test::tell(covered, "unmap");
+  x11test::tell(covered, "color ffff00");
+  EXPECT_FALSE(run.frames.waitFor(all(0xffffff00), 300ms));
+  x11test::tell(covered, "map");
+  EXPECT_TRUE(run.frames.waitFor(all(0xffffff00)));
 }
 
 TEST(X11Stream, AWindowUnderAWindowManagerIsCapturedWithoutItsFrame) {
