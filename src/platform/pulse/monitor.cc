@@ -120,8 +120,9 @@ void Monitor::takeSnapshot() {
   double taken = double(timing->timestamp.tv_sec) + double(timing->timestamp.tv_usec) / 1e6 - wallToHost;
   // When it was taken, the server had written up to write_index; the frame
   // there is heard after the source's latency, and before the sink's (a
-  // monitor hands over what its sink will play later).
-  double delay = (double(timing->transport_usec) + double(timing->source_usec) - double(timing->sink_usec)) / 1e6;
+  // monitor hands over what its sink will play later). The transport time
+  // lies after the snapshot: it plays no part.
+  double delay = (double(timing->source_usec) - double(timing->sink_usec)) / 1e6;
   double anchor = taken - double(timing->write_index) / (rate * frameBytes) - delay;
   clock_.snapshot(taken, anchor);
 }

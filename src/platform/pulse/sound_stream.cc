@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 #include "platform/pulse/process_tree.h"
 
 namespace platform::pulse {
@@ -88,7 +90,8 @@ void SoundStream::finishStart(std::optional<Error> error) {
   auto completion = std::move(starting_);
   starting_ = nullptr;
   if (started_ && mixing_) {
-    mixer_.take(hostSeconds() - mixDelay);
+    // The mix begins with the stream: after the writer's frame 0.
+    mixer_.take(hostSeconds());
     mixTimer_ = pa_context_rttime_new(context_, pa_rtclock_now() + mixPeriod, [](pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
       static_cast<SoundStream*>(self)->mixSome();
     }, this);
@@ -214,8 +217,8 @@ void SoundStream::match() {
 }
 
 void SoundStream::open(uint32_t key, const std::string& source) {
-  auto onChunk = [this](Chunk chunk) {
-    if (!mixing_) return deliver(std::move(chunk));
+  auto onChunk = [this, first = true](Chunk chunk) mutable {
+    if (!mixing_) return deliver(std::move(chunk), std::exchange(first, false));
     mixer_.add(chunk.time, chunk.count, chunk.frames ? chunk.frames->data() : nullptr);
   };
   auto onReady = [this, key, source](std::optional<std::string> error) {
@@ -244,7 +247,17 @@ void SoundStream::monitorEnded(uint32_t key) {
   rescanSoon();
 }
 
-void SoundStream::deliver(Chunk chunk) {
+void SoundStream::deliver(Chunk chunk, bool first) {
+  // The writer keeps a buffer that lands within 10 ms of where its output ends
+  // right there, and that offset stays. A recording's first buffer therefore
+  // reaches a second back with silence: the writer cuts it exactly where its
+  // output ends, and all that follows lines up to the frame.
+  if (first) {
+    auto lead = int64_t(rate);
+    auto frames = std::make_shared<std::vector<float>>(size_t(2 * (lead + chunk.count)), 0.0f);
+    if (chunk.frames) std::copy(chunk.frames->begin(), chunk.frames->end(), frames->begin() + 2 * lead);
+    chunk = {chunk.time - 1, lead + chunk.count, frames};
+  }
   SampleBuffer sample;
   sample.audioDescription = floatStereo;
   sample.numSamples = chunk.count;
@@ -261,7 +274,8 @@ void SoundStream::mixSome() {
   auto mixed = mixer_.take(hostSeconds() - mixDelay);
   if (!mixed) return;
   int64_t count = int64_t(mixed->frames.size() / 2);
-  deliver({mixed->time, count, std::make_shared<std::vector<float>>(std::move(mixed->frames))});
+  deliver({mixed->time, count, std::make_shared<std::vector<float>>(std::move(mixed->frames))},
+          std::exchange(firstMix_, false));
 }
 
 }  // namespace platform::pulse

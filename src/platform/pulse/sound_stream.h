@@ -45,7 +45,7 @@ class SoundStream : public Stream {
   void open(uint32_t key, const std::string& source);
   void monitorEnded(uint32_t key);
 
-  void deliver(Chunk chunk);
+  void deliver(Chunk chunk, bool first);
   void mixSome();
 
   const ContentFilter filter_;
@@ -69,6 +69,7 @@ class SoundStream : public Stream {
   static constexpr uint32_t wholeSink = PA_INVALID_INDEX;
   std::map<uint32_t, std::unique_ptr<Monitor>> monitors_;
   Mixer mixer_;
+  bool firstMix_ = true;
   pa_time_event* mixTimer_ = nullptr;
   pa_time_event* rescanTimer_ = nullptr;
 
