@@ -4,8 +4,6 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include "platform/x11/picture.h"
-
 namespace platform::x11 {
 
 namespace {
@@ -102,7 +100,7 @@ void X11Stream::run(Completion completion) {
       // frame rate is then caught every time, whatever its phase).
       auto last = next;
       if (!waitUntil(last + interval, true)) return;
-      if (source_->changed() && Clock::now() < last + interval) {
+      if (painter_->source().changed() && Clock::now() < last + interval) {
         made = frame();
         if (ended_ || stopping_) return;
         if (made == Made::complete) {
@@ -121,51 +119,38 @@ void X11Stream::run(Completion completion) {
 }
 
 std::optional<Error> X11Stream::setUp() {
-  connection_ = std::make_shared<Connection>(display_, false);
-  if (connection_->reach() != Reach::accepted) return connection_->failure();
-  if (connection_->has().hidden)
-    return Error{userDeclined,
-                 "the X server treats this client as untrusted (the X security extension hides the screen)"};
-  if (filter_.kind == ContentFilter::Kind::window)
-    source_ = windowSource(connection_, filter_.window.windowID);
-  else
-    source_ = displaySource(connection_, filter_, configuration_.sourceRect);
-  if (auto error = source_->start()) return error;
-  Box size = source_->size();
-  int width = configuration_.width > 0 ? int(configuration_.width) : size.width;
-  int height = configuration_.height > 0 ? int(configuration_.height) : size.height;
-  if (width <= 0 || height <= 0) return Error{failedToStart, "the frame size is empty"};
   try {
-    pool_ = std::make_unique<BufferPool>(connection_, configuration_.queueDepth, width, height);
+    painter_ = std::make_unique<Painter>(display_, filter_, configuration_);
+    pool_ = std::make_unique<BufferPool>(painter_->connection(), configuration_.queueDepth, painter_->width(),
+                                         painter_->height());
   } catch (const Error& error) {
     return error;
   }
-  if (configuration_.showsCursor) pointer_ = std::make_unique<Pointer>(*connection_);
-  xcb_flush(connection_->xcb());
-  if (connection_->broken()) return connection_->failure();
   return std::nullopt;
 }
 
 bool X11Stream::waitUntil(Clock::time_point deadline, bool orChange) {
-  auto* c = connection_->xcb();
+  auto& connection = *painter_->connection();
+  auto& source = painter_->source();
+  auto* c = connection.xcb();
   for (;;) {
     xcb_flush(c);
     while (auto* event = xcb_poll_for_event(c)) {
       std::optional<Error> error;
-      if (event->response_type != 0) error = source_->take(event);
+      if (event->response_type != 0) error = source.take(event);
       free(event);
       if (error) {
         end(*error);
         return false;
       }
     }
-    if (connection_->broken()) {
-      end(connection_->failure());
+    if (connection.broken()) {
+      end(connection.failure());
       return false;
     }
     if (stopping_) return false;
     auto now = Clock::now();
-    if (now >= deadline || (orChange && source_->changed())) return true;
+    if (now >= deadline || (orChange && source.changed())) return true;
     auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now).count();
     timespec timeout{time_t(left / 1'000'000'000), long(left % 1'000'000'000)};
     pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {wake_, POLLIN, 0}};
@@ -173,32 +158,20 @@ bool X11Stream::waitUntil(Clock::time_point deadline, bool orChange) {
   }
 }
 
-Segment& X11Stream::staging(size_t bytes) {
-  if (!staging_ || staging_->size() < bytes) staging_ = std::make_unique<Segment>(connection_, bytes);
-  return *staging_;
-}
-
 X11Stream::Made X11Stream::frame() {
-  source_->tick();
-  Box area = source_->area();
-  if (pointer_) pointer_->look(source_->window());
-  bool changed = source_->changed() || (pointer_ && !area.empty() && pointer_->moved(area));
-  if (!changed || area.empty()) {
+  if (!painter_->changed()) {
     deliver(idle, std::nullopt);
     return Made::idle;
   }
   auto* slot = pool_->take();
   if (!slot) return Made::none;  // every buffer is still held: skip this frame
-  Box covered = source_->covered();
   Image out{slot->memory.data(), pool_->width(), pool_->height(), size_t(pool_->width()) * 4};
-  bool direct = covered == Box{0, 0, area.width, area.height} && area.width == out.width && area.height == out.height;
-  Segment& into = direct ? slot->memory : staging(size_t(covered.width) * size_t(covered.height) * 4);
   try {
-    switch (source_->grab(into)) {
+    switch (painter_->paint(out, &slot->memory, slot->painted)) {
       case Grab::done:
         break;
       case Grab::broken:
-        end(connection_->failure());
+        end(painter_->connection()->failure());
         return Made::none;
       case Grab::refused:
         end(Error{userDeclined, "the X server stopped letting this client read the screen"});
@@ -209,19 +182,6 @@ X11Stream::Made X11Stream::frame() {
   } catch (const Error& error) {
     end(error);
     return Made::none;
-  }
-  Image grabbed{into.data(), covered.width, covered.height, size_t(covered.width) * 4};
-  if (pointer_) pointer_->draw(grabbed, {area.x + covered.x, area.y + covered.y, covered.width, covered.height});
-  if (direct) {
-    opaque(grabbed);
-    slot->painted = {0, 0, out.width, out.height};
-  } else {
-    Box box = fit(area.width, area.height, out.width, out.height, configuration_.preservesAspectRatio);
-    if (!(slot->painted == box)) {
-      clear(out, {0, 0, out.width, out.height});
-      slot->painted = box;
-    }
-    place(grabbed, covered, area.width, area.height, out, box);
   }
   deliver(complete, pool_->hand(slot));
   return Made::complete;

@@ -13,8 +13,7 @@
 
 #include "platform/stream.h"
 #include "platform/x11/buffers.h"
-#include "platform/x11/cursor.h"
-#include "platform/x11/source.h"
+#include "platform/x11/painter.h"
 
 namespace platform::x11 {
 
@@ -45,7 +44,6 @@ class X11Stream : public Stream {
   // grab failed); says which.
   enum class Made { complete, idle, none };
   Made frame();
-  Segment& staging(size_t bytes);
   void deliver(FrameStatus status, std::optional<PixelBuffer> pixels);
   // Tells the delegate once, unless the stream was stopped on purpose.
   void end(const Error& error);
@@ -64,11 +62,8 @@ class X11Stream : public Stream {
   std::atomic<bool> started_ = false, stopping_ = false, ended_ = false;
 
   // Capture thread only.
-  std::shared_ptr<Connection> connection_;
-  std::unique_ptr<Source> source_;
+  std::unique_ptr<Painter> painter_;
   std::unique_ptr<BufferPool> pool_;
-  std::unique_ptr<Pointer> pointer_;
-  std::unique_ptr<Segment> staging_;
 };
 
 }  // namespace platform::x11

@@ -7,6 +7,7 @@
 #include "platform/x11/connection.h"
 #include "platform/x11/displays.h"
 #include "platform/x11/listing.h"
+#include "platform/x11/one_shot.h"
 #include "platform/x11/stream.h"
 
 namespace platform {
@@ -68,6 +69,11 @@ std::unique_ptr<Stream> X11Capture::makeStream(const ContentFilter& filter, cons
                                                StreamDelegate& delegate) {
   // Streams connect on their own, to the server the listing uses.
   return std::make_unique<x11::X11Stream>(state_->connect().display(), filter, configuration, delegate);
+}
+
+Picture X11Capture::captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) {
+  // Like a stream, on a connection of its own to the listing's server.
+  return x11::oneShot(state_->connect().display(), filter, configuration);
 }
 
 double X11Capture::hostNow() {

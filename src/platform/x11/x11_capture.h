@@ -20,6 +20,8 @@ class X11Capture : public Capture {
   ContentFilter windowFilter(const Window& window) override;
   std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                      StreamDelegate& delegate) override;
+  bool takesScreenshots() override { return true; }
+  Picture captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) override;
   double hostNow() override;
   double wallNow() override;
 
