@@ -248,15 +248,30 @@ TEST(X11Listing, NoServerIsAllowedButCannotBeListed) {
 }
 
 TEST(X11Listing, AnUnsetDisplayIsAllowedButCannotBeListed) {
+  struct Case {
+    const char* wayland;
+    std::string description;
+  } cases[] = {
+      {nullptr, "no X server: DISPLAY is not set"},
+      {"", "no X server: DISPLAY is not set"},
+      {"wayland-0", "this is a Wayland session without an X server (DISPLAY is not set); only X11 is served"},
+  };
   unsetenv("DISPLAY");
-  platform::X11Capture capture;
-  EXPECT_TRUE(capture.allowed());
-  try {
-    capture.shareableContent();
-    ADD_FAILURE() << "listed without a display";
-  } catch (const platform::Error& error) {
-    EXPECT_EQ(error.description, "cannot connect to the X server (DISPLAY is not set)");
+  for (auto& c : cases) {
+    if (c.wayland)
+      setenv("WAYLAND_DISPLAY", c.wayland, 1);
+    else
+      unsetenv("WAYLAND_DISPLAY");
+    platform::X11Capture capture;
+    EXPECT_TRUE(capture.allowed());
+    try {
+      capture.shareableContent();
+      ADD_FAILURE() << "listed without a display";
+    } catch (const platform::Error& error) {
+      EXPECT_EQ(error.description, c.description);
+    }
   }
+  unsetenv("WAYLAND_DISPLAY");
 }
 
 }  // namespace

@@ -56,7 +56,10 @@ Connection::Connection(const std::string& display, bool quiet) {
   int error = xcb_connection_has_error(c_);
   if (error) {
     if (display_.empty()) {
-      reason_ = "DISPLAY is not set";
+      const char* wayland = getenv("WAYLAND_DISPLAY");
+      reason_ = wayland && *wayland
+                    ? "this is a Wayland session without an X server (DISPLAY is not set); only X11 is served"
+                    : "no X server: DISPLAY is not set";
     } else if (error == XCB_CONN_CLOSED_PARSE_ERR) {
       reason_ = "the display name is not valid";
     } else if (serverListens(display_)) {
@@ -88,6 +91,7 @@ Connection::~Connection() {
 }
 
 Error Connection::failure() const {
+  if (display_.empty() && reach_ == Reach::absent) return {failedToStart, reason_};
   std::string named = display_.empty() ? "" : " " + display_;
   switch (reach_) {
     case Reach::refused:
