@@ -22,8 +22,13 @@ bool opaque(const Picture& image) {
   return true;
 }
 
+// libpng would print its errors and warnings on standard error; the caller
+// reports a failure in its own words.
+void quietError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void quietWarning(png_structp, png_const_charp) {}
+
 bool encode(FILE* file, const Picture& image, double dotsPerInch) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
   if (!info || setjmp(png_jmpbuf(png))) {

@@ -1,0 +1,219 @@
+// The shot job through the real binary on a private X server; the files are
+// read back with ImageMagick.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "../support/png_chunks.h"
+#include "harness.h"
+
+namespace {
+
+struct Image {
+  int width = 0, height = 0;
+  std::string rgba;
+  uint32_t at(int x, int y) const {  // 0xRRGGBBAA
+    const char* p = rgba.data() + (size_t(y) * size_t(width) + size_t(x)) * 4;
+    return uint32_t(uint8_t(p[0])) << 24 | uint32_t(uint8_t(p[1])) << 16 | uint32_t(uint8_t(p[2])) << 8 |
+           uint8_t(p[3]);
+  }
+  // How many pixels of the box (x, y, w, h) are not `rgba`.
+  int others(int x, int y, int w, int h, uint32_t rgba) const {
+    int count = 0;
+    for (int row = y; row < y + h; row++)
+      for (int column = x; column < x + w; column++) count += at(column, row) != rgba;
+    return count;
+  }
+};
+
+uint32_t opaque(uint32_t rgb) { return rgb << 8 | 0xff; }
+
+class Screenshot : public testing::Test {
+ protected:
+  e2e::Xvfb server{640, 480};
+  std::string folder = testing::TempDir() + "pellix-shot-" + std::to_string(getpid());
+  std::string out = folder + "/shot.png";
+
+  void SetUp() override { std::filesystem::create_directories(folder); }
+  void TearDown() override { std::filesystem::remove_all(folder); }
+
+  e2e::Child::Ending shot(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"shot", "--out", out});
+    return e2e::run(arguments, server.environment());
+  }
+
+  // The file's pixels as ImageMagick decodes them.
+  static Image decoded(const std::string& path) {
+    auto facts = pngFacts(path);
+    if (!facts) return {};
+    Image image{int(facts->width), int(facts->height), {}};
+    e2e::Child stream({"stream", "-map", "rgba", "-storage-type", "char", path, "-"});
+    image.rgba = stream.readOut(size_t(image.width) * size_t(image.height) * 4);
+    EXPECT_EQ(stream.wait().code, 0);
+    return image;
+  }
+};
+
+TEST_F(Screenshot, TheFileHoldsTheExactPixelsAndTheAnswerItsSize) {
+  auto red = e2e::paintWindow(server, 100, 50, 200, 100, 0xff0000);
+  auto blue = e2e::paintWindow(server, 400, 300, 50, 40, 0x2040c0);
+  std::ofstream(out) << "an older file, replaced";
+  auto ending = shot({});
+  ASSERT_EQ(ending.code, 0) << ending.err;
+  EXPECT_EQ(ending.err, "");
+  EXPECT_EQ(ending.out, "{\"width\":640,\"height\":480,\"scale\":1.0}\n");
+
+  auto facts = pngFacts(out);
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->pixelsPerUnitX, 2835u);  // 72 dots per inch
+  EXPECT_EQ(facts->pixelsPerUnitY, 2835u);
+  EXPECT_EQ(facts->unit, 1);
+  Image image = decoded(out);
+  ASSERT_EQ(image.width, 640);
+  ASSERT_EQ(image.height, 480);
+  EXPECT_EQ(image.others(100, 50, 200, 100, opaque(0xff0000)), 0);
+  EXPECT_EQ(image.others(400, 300, 50, 40, opaque(0x2040c0)), 0);
+  EXPECT_NE(image.at(300, 150), opaque(0xff0000));
+  EXPECT_NE(image.at(99, 49), opaque(0xff0000));
+  int transparent = 0;
+  for (size_t i = 3; i < image.rgba.size(); i += 4) transparent += uint8_t(image.rgba[i]) != 255;
+  EXPECT_EQ(transparent, 0);
+  for (auto& entry : std::filesystem::directory_iterator(folder))
+    EXPECT_EQ(entry.path().filename(), "shot.png") << "a temporary file was left";
+}
+
+TEST_F(Screenshot, ACropIsNormalisedAndTruncated) {
+  auto red = e2e::paintWindow(server, 100, 50, 200, 100, 0xff0000);
+  struct Case {
+    std::string crop;
+    int width, height;
+    int redX, redY;  // where the window starts in the picture
+  } cases[] = {
+      {"120,60,10.9,20.5", 10, 20, 0, 0},
+      {"130,40,-50,30", 50, 30, 20, 10},  // from x 80: 20 outside the window, 30 inside
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.crop);
+    auto ending = shot({"--crop", c.crop});
+    ASSERT_EQ(ending.code, 0) << ending.err;
+    EXPECT_EQ(ending.out, "{\"width\":" + std::to_string(c.width) + ",\"height\":" + std::to_string(c.height) +
+                              ",\"scale\":1.0}\n");
+    Image image = decoded(out);
+    ASSERT_EQ(image.width, c.width);
+    ASSERT_EQ(image.height, c.height);
+    EXPECT_EQ(image.others(c.redX, c.redY, c.width - c.redX, c.height - c.redY, opaque(0xff0000)), 0);
+    if (c.redX > 0) EXPECT_NE(image.at(c.redX - 1, c.redY), opaque(0xff0000));
+    if (c.redY > 0) EXPECT_NE(image.at(c.redX, c.redY - 1), opaque(0xff0000));
+  }
+}
+
+TEST_F(Screenshot, AWindowIsTakenAtItsOwnSizeCoveredOrNot) {
+  auto green = e2e::paintWindow(server, 10, 10, 200, 100, 0x00ff00);
+  auto id = std::to_string(green.id);
+  // --size, --crop and --exclude-pid play no part in a window shot.
+  std::vector<std::string> extras = {"--size", "50,50", "--crop", "0,0,5,5", "--exclude-pid",
+                                     std::to_string(green.process->pid())};
+  for (bool covered : {false, true}) {
+    SCOPED_TRACE(covered ? "covered" : "in view");
+    std::optional<e2e::PaintedWindow> cover;
+    if (covered) cover = e2e::paintWindow(server, 0, 0, 640, 480, 0x000080);
+    std::vector<std::string> arguments = {"--window", id};
+    if (covered) arguments.insert(arguments.end(), extras.begin(), extras.end());
+    auto ending = shot(arguments);
+    ASSERT_EQ(ending.code, 0) << ending.err;
+    EXPECT_EQ(ending.out, "{\"width\":200,\"height\":100,\"scale\":1.0}\n");
+    EXPECT_EQ(pngFacts(out)->pixelsPerUnitX, 2835u);
+    Image image = decoded(out);
+    ASSERT_EQ(image.width, 200);
+    ASSERT_EQ(image.height, 100);
+    EXPECT_EQ(image.others(0, 0, 200, 100, opaque(0x00ff00)), 0);
+  }
+}
+
+TEST_F(Screenshot, AnExcludedApplicationLeavesWhatIsBeneathVisible) {
+  auto below = e2e::paintWindow(server, 100, 100, 200, 200, 0xff0000, "below");
+  auto above = e2e::paintWindow(server, 150, 150, 100, 100, 0x00ff00, "secret");
+  auto ending = shot({"--exclude-pid", std::to_string(above.process->pid())});
+  ASSERT_EQ(ending.code, 0) << ending.err;
+  Image image = decoded(out);
+  ASSERT_EQ(image.width, 640);
+  EXPECT_EQ(image.others(100, 100, 200, 200, opaque(0xff0000)), 0);
+  EXPECT_EQ(image.others(0, 0, 640, 480, opaque(0x00ff00)), 640 * 480);
+}
+
+TEST_F(Screenshot, ThePointerIsDrawnOnlyWithCursor) {
+  // Xvfb keeps the pointer in the middle of the screen, over this window.
+  auto plain = e2e::paintWindow(server, 220, 140, 200, 200, 0x808080);
+  for (bool cursor : {false, true}) {
+    std::vector<std::string> arguments = {"--crop", "300,220,40,40"};
+    if (cursor) arguments.push_back("--cursor");
+    ASSERT_EQ(shot(arguments).code, 0);
+    int others = decoded(out).others(0, 0, 40, 40, opaque(0x808080));
+    if (cursor)
+      EXPECT_GT(others, 10);
+    else
+      EXPECT_EQ(others, 0);
+  }
+}
+
+TEST_F(Screenshot, AnUnwritablePathWritesNothing) {
+  auto readOnly = folder + "/read-only";
+  std::filesystem::create_directories(readOnly);
+  chmod(readOnly.c_str(), 0555);
+  std::vector<std::string> paths = {folder + "/missing/shot.png", "/proc/pellix-shot.png", "/dev/full"};
+  if (geteuid() != 0) paths.push_back(readOnly + "/shot.png");  // root writes there anyway
+  for (auto& path : paths) {
+    SCOPED_TRACE(path);
+    auto ending = e2e::run({"shot", "--out", path}, server.environment());
+    EXPECT_EQ(ending.code, 2);
+    EXPECT_EQ(ending.err, "pellix-capture: cannot write " + path + "\n");
+    EXPECT_EQ(ending.out, "");
+  }
+  // The device was written into, not replaced by a file.
+  struct stat device;
+  ASSERT_EQ(stat("/dev/full", &device), 0);
+  EXPECT_TRUE(S_ISCHR(device.st_mode));
+  EXPECT_TRUE(std::filesystem::is_empty(readOnly));
+  EXPECT_FALSE(std::filesystem::exists(folder + "/missing"));
+}
+
+TEST_F(Screenshot, AMissingWindowOrDisplayWritesNothing) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string message;
+  } cases[] = {
+      {{"--window", "12345"}, "there is no window 12345 (closed, or on another desktop)"},
+      {{"--display", "4000000000"}, "there is no display 4000000000"},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    auto ending = shot(c.arguments);
+    EXPECT_EQ(ending.code, 2);
+    EXPECT_EQ(ending.err, "pellix-capture: " + c.message + "\n");
+    EXPECT_EQ(ending.out, "");
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+}
+
+TEST(WaylandOnly, EveryCaptureJobSaysWhyItCannotStart) {
+  // The tool reads DISPLAY from its environment: take it out of ours for the child.
+  std::string display = getenv("DISPLAY") ? getenv("DISPLAY") : "";
+  unsetenv("DISPLAY");
+  std::vector<std::vector<std::string>> jobs = {{}, {"audio"}, {"shot", "--out", "/tmp/pellix-wayland.png"}, {"list"}};
+  for (auto& job : jobs) {
+    SCOPED_TRACE(job.empty() ? "video" : job[0]);
+    auto ending = e2e::run(job, {{"WAYLAND_DISPLAY", "wayland-0"}});
+    EXPECT_EQ(ending.code, 2);
+    EXPECT_EQ(ending.err,
+              "pellix-capture: the capture could not start: this is a Wayland session without an X server "
+              "(DISPLAY is not set); only X11 is served\n");
+    EXPECT_EQ(ending.out, "");
+  }
+  if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
+}
+
+}  // namespace
