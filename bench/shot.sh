@@ -15,7 +15,8 @@ painter=$build/tests/e2e/paint-window
 work=$(mktemp -d /tmp/pellix-shot-bench.XXXXXX)
 started=()
 cleanup() {
-  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
+  # Newest first: the windows before their server.
+  for ((i = ${#started[@]} - 1; i >= 0; i--)); do kill "${started[i]}" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
