@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Setup setup;
   int input = memfd_create("stdin", 0);
   if (input < 0 || write(input, data, size) != ssize_t(size) || lseek(input, 0, SEEK_SET) != 0) abort();
-  TextService service{{"en-US"}};
+  TextService service;
+  service.languages = {"en-US"};
   LineReader reader(input);
   size_t requests = 0;
   while (auto line = reader.next()) {
