@@ -60,3 +60,10 @@ rm -f "$out/frame.bgra" "$out/bytes"
 echo
 echo "text recognition on a rendered image$( [ -f "$out/frame.png" ] && echo " and on that frame"):"
 "$root/bench/text_demo.sh" "$tool" $( [ -f "$out/frame.png" ] && echo "$out/frame.png") | sed 's/^/  /'
+
+echo
+echo "one screenshot:"
+"$root/bench/shot_demo.sh" "$tool" "$out/shot.png" | sed 's/^/  /'
+echo
+echo "about two seconds of sound:"
+"$root/bench/sound_demo.sh" "$tool" 2 | sed 's/^/  /'
