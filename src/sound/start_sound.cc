@@ -79,5 +79,5 @@ void startSound(const platform::ShareableContent& content, const platform::Displ
   }
 
   queue->repeat(std::chrono::milliseconds(10), [sound = sound.get()] { sound->keepTime(capture->hostNow()); });
-  sounding = Sounding{std::move(stream), std::move(sound), std::move(queue)};
+  sounding = Sounding{std::move(sound), std::move(stream), std::move(queue)};
 }

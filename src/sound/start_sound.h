@@ -16,9 +16,11 @@ void startSound(const platform::ShareableContent& content, const platform::Displ
 // What keeps a running sound capture alive until the process ends: the stream,
 // its writer, and the "pellix.sound" queue that carries both outputs and the
 // clock-keeping timer. Set once startSound succeeds; read by nobody.
+// The writer is declared first so that it goes last: the queue, whose timer
+// and outputs call it, must have stopped before it is freed.
 struct Sounding {
-  std::unique_ptr<platform::Stream> stream;
   std::unique_ptr<Sound> sound;
+  std::unique_ptr<platform::Stream> stream;
   std::shared_ptr<platform::SerialQueue> timer;
 };
 extern std::optional<Sounding> sounding;
