@@ -6,6 +6,7 @@
 
 #include "front/diagnostics.h"
 #include "front/globals.h"
+#include "video/target.h"
 
 std::optional<Sounding> sounding;
 
@@ -13,13 +14,6 @@ namespace {
 
 using platform::ContentFilter;
 using platform::RunningApplication;
-
-std::vector<RunningApplication> leftOut(const platform::ShareableContent& content) {
-  std::vector<RunningApplication> applications;
-  for (auto& application : content.applications)
-    if (options.excluded.contains(application.processID)) applications.push_back(application);
-  return applications;
-}
 
 // The owner of the window named by --window, when there is such a window and
 // it has one.
@@ -55,7 +49,7 @@ void sayStart(double frameZero) {
 }  // namespace
 
 void startSound(const platform::ShareableContent& content, const platform::Display& display) {
-  auto excluded = leftOut(content);
+  auto excluded = excludedApplications(content);
   auto included = windowOwner(content);
   auto filter = included ? ContentFilter::including(display, {*included}) : ContentFilter::excluding(display, excluded);
 
