@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # CPU cost and delivered rate of the video job against ffmpeg's x11grab, on a
 # private Xvfb, reader `cat > /dev/null`.
-#   bench/video.sh [build-dir] [seconds]
+#   bench/video.sh [build-dir] [seconds] [first]   (first: the 1080p30 changing case only)
 # Prints, per case, the CPU seconds per 10 s of the capturer and of the X
 # server, and the frames a second that reached the reader.
 set -euo pipefail
@@ -12,6 +12,8 @@ tool=$build/src/pellix-capture
 painter=$build/tests/e2e/paint-window
 tick=$(getconf CLK_TCK)
 
+# Bytes the reader has taken so far.
+received() { awk '/^rchar/ {print $2}' "/proc/$1/io"; }
 cpu() { awk -v t="$tick" '{print ($14 + $15) / t}' "/proc/$1/stat"; }
 
 started=()
@@ -39,28 +41,32 @@ scene() {  # scene WIDTH HEIGHT still|changing
 
 measure() {  # measure LABEL FPS COMMAND...
   local label=$1 fps=$2; shift 2
-  local x0 ; x0=$(cpu "$xvfb")
-  "$@" 2>/dev/null | dd of=/dev/null bs=4M 2>"$tmp/dd" &
+  "$@" 2>/dev/null | cat > /dev/null &
   local pipeline=$!
-  sleep 0.3
-  local pid; pid=$(pgrep -n -f "^$1" || true)
-  local c0; c0=$(cpu "$pid")
-  x0=$(cpu "$xvfb")
+  sleep 0.5
+  local pid reader=$pipeline; pid=$(pgrep -n -f "^$1" || true)
+  local c0 x0 r0; c0=$(cpu "$pid"); x0=$(cpu "$xvfb"); r0=$(received "$reader")
   sleep "$seconds"
-  local c1 x1; c1=$(cpu "$pid"); x1=$(cpu "$xvfb")
+  local c1 x1 r1; c1=$(cpu "$pid"); x1=$(cpu "$xvfb"); r1=$(received "$reader")
   kill -TERM "$pid"; wait "$pipeline" 2>/dev/null || true
-  local bytes; bytes=$(awk '/bytes/ {print $1; exit}' "$tmp/dd")
   awk -v l="$label" -v c="$(awk "BEGIN{print $c1 - $c0}")" -v x="$(awk "BEGIN{print $x1 - $x0}")" -v s="$seconds" \
-      -v b="$bytes" -v f="$frame" \
-    'BEGIN { printf "%-34s capturer %5.2f  X server %5.2f  total %5.2f CPU-s/10s   %5.1f frames/s\n", l, c*10/s, x*10/s, (c+x)*10/s, b/f/(s+0.3) }'
+      -v b="$((r1 - r0))" -v f="$frame" \
+    'BEGIN { printf "%-34s capturer %5.2f  X server %5.2f  total %5.2f CPU-s/10s   %5.1f frames/s\n", l, c*10/s, x*10/s, (c+x)*10/s, b/f/s }'
 }
 
-tmp=$(mktemp -d)
+# The X server's own cost of the scene, with nothing capturing it.
+scene_only() {  # scene_only LABEL
+  local x0; x0=$(cpu "$xvfb"); sleep "$seconds"; local x1; x1=$(cpu "$xvfb")
+  awk -v l="$1" -v x="$(awk "BEGIN{print $x1 - $x0}")" -v s="$seconds" \
+    'BEGIN { printf "%-34s                 X server %5.2f\n", l, x*10/s }'
+}
+
 run_case() {  # run_case WIDTH HEIGHT FPS SCENE [peer]
   local w=$1 h=$2 fps=$3 kind=$4
   server "$w" "$h"
   scene "$w" "$h" "$kind"
   frame=$((w * h * 4))
+  if [ "${5:-}" = peer ]; then scene_only "scene alone ${w}x${h} $kind"; fi
   DISPLAY=$display measure "pellix ${w}x${h}@${fps} $kind" "$fps" "$tool" --fps "$fps"
   if [ "${5:-}" = peer ]; then
     measure "ffmpeg ${w}x${h}@${fps} $kind" "$fps" ffmpeg -loglevel quiet -f x11grab -framerate "$fps" \
@@ -69,8 +75,9 @@ run_case() {  # run_case WIDTH HEIGHT FPS SCENE [peer]
   cleanup; started=()
 }
 
-echo "reader: dd of=/dev/null; $seconds s per case; $(nproc) cores"
+echo "reader: cat > /dev/null; $seconds s per case; $(nproc) cores"
 run_case 1920 1080 30 changing peer
+[ "${3:-}" = first ] && exit 0
 run_case 1920 1080 30 still peer
 run_case 1920 1080 60 changing peer
 run_case 1920 1080 60 still

@@ -394,6 +394,53 @@ TEST(X11Stream, AStillScreenGivesIdleFramesAndAChangeACompleteOne) {
   EXPECT_TRUE(run.frames.waitFor([](auto& f) { return pixel(f, 0, 0) == 0xff654321; }));
 }
 
+// Frames are refreshed only where the screen changed since their buffer was
+// last painted: every buffer of the pool must still end up equal to a whole grab.
+TEST(X11Stream, FramesRefreshedInPartsMatchAWholeGrab) {
+  e2e::Xvfb server(320, 240);
+  auto a = e2e::paintWindow(server, 10, 10, 60, 40, 0x000001);
+  auto b = e2e::paintWindow(server, 200, 150, 50, 50, 0x100000);
+  auto capture = x11test::captureOn(server);
+  auto c = configuration();
+  c.queueDepth = 3;
+  Running run(*capture, wholeDisplay(*capture), c);
+  run.start();
+  ASSERT_TRUE(run.frames.waitFor([](auto& f) { return pixel(f, 10, 10) == 0xff000001; }));
+  // Window a wanders and changes colour over more frames than there are buffers.
+  for (int i = 2; i <= 6; i++) {
+    x11test::tell(a, "move " + std::to_string(10 + 30 * i) + " " + std::to_string(5 * i));
+    x11test::tell(a, "color 00000" + std::to_string(i));
+    uint32_t want = 0xff000000u | uint32_t(i);
+    ASSERT_TRUE(run.frames.waitFor([&](auto& f) { return pixel(f, 10 + 30 * i, 5 * i) == want; })) << i;
+  }
+  std::this_thread::sleep_for(100ms);
+  std::vector<uint8_t> whole;
+  {
+    Running fresh(*capture, wholeDisplay(*capture), configuration());
+    fresh.start();
+    auto frame = fresh.frames.next();
+    ASSERT_TRUE(frame);
+    auto& buffer = *frame->imageBuffer;
+    whole.assign(buffer.baseAddress, buffer.baseAddress + buffer.bytesPerRow * buffer.height);
+  }
+  // Only b changes now, once per buffer and more: what lies outside it must be the whole grab.
+  for (int i = 1; i <= 4; i++) {
+    uint32_t want = 0xff100000u | uint32_t(i);
+    x11test::tell(b, "color 10000" + std::to_string(i));
+    auto frame = run.frames.waitFor([&](auto& f) { return pixel(f, 200, 150) == want; });
+    ASSERT_TRUE(frame) << i;
+    size_t wrong = 0;
+    for (size_t y = 0; y < 240; y++)
+      for (size_t x = 0; x < 320; x++) {
+        bool inB = x >= 200 && x < 250 && y >= 150 && y < 200;
+        const uint8_t* p = &whole[(y * 320 + x) * 4];
+        uint32_t expected = inB ? want : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+        if (pixel(*frame, x, y) != expected) wrong++;
+      }
+    EXPECT_EQ(wrong, 0u) << "frame " << i;
+  }
+}
+
 TEST(X11Stream, HeldBuffersAreNotReused) {
   e2e::Xvfb server(320, 240);
   auto painter = e2e::paintWindow(server, 0, 0, 320, 240, 0x000001);

@@ -19,6 +19,11 @@ struct Box {
   bool empty() const { return width <= 0 || height <= 0; }
 };
 
+// The smallest box holding both.
+Box united(Box a, Box b);
+// The part of `a` inside `b`.
+Box intersection(Box a, Box b);
+
 class BufferPool {
  public:
   struct Slot {

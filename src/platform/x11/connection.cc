@@ -5,6 +5,7 @@
 #include <xcb/composite.h>
 #include <xcb/damage.h>
 #include <xcb/randr.h>
+#include <xcb/render.h>
 #include <xcb/res.h>
 #include <xcb/shm.h>
 #include <xcb/xfixes.h>
@@ -107,15 +108,16 @@ Error Connection::failure() const {
 // Asks every extension's version in one round of requests. XFixes and Damage
 // must be asked before their first use.
 void Connection::prepare() {
-  xcb_extension_t* wanted[] = {&xcb_randr_id,  &xcb_shm_id,    &xcb_composite_id,
-                               &xcb_damage_id, &xcb_xfixes_id, &xcb_res_id};
+  xcb_extension_t* wanted[] = {&xcb_randr_id,  &xcb_shm_id,    &xcb_composite_id, &xcb_damage_id,
+                               &xcb_xfixes_id, &xcb_res_id,    &xcb_render_id};
   for (auto* e : wanted) xcb_prefetch_extension_data(c_, e);
   auto present = [&](xcb_extension_t* e) {
     auto* data = xcb_get_extension_data(c_, e);
     return data && data->present;
   };
   bool randr = present(&xcb_randr_id), shm = present(&xcb_shm_id), composite = present(&xcb_composite_id),
-       damage = present(&xcb_damage_id), xfixes = present(&xcb_xfixes_id), res = present(&xcb_res_id);
+       damage = present(&xcb_damage_id), xfixes = present(&xcb_xfixes_id), res = present(&xcb_res_id),
+       render = present(&xcb_render_id);
   has_.hidden = !(randr || shm || composite || damage || xfixes || res);
 
   const char* names[] = {"WM_STATE", "_NET_WM_NAME", "UTF8_STRING", "_NET_WM_PID", "_XROOTPMAP_ID",
@@ -129,12 +131,14 @@ void Connection::prepare() {
   xcb_damage_query_version_cookie_t damageCookie{};
   xcb_xfixes_query_version_cookie_t xfixesCookie{};
   xcb_res_query_version_cookie_t resCookie{};
+  xcb_render_query_version_cookie_t renderCookie{};
   if (randr) randrCookie = xcb_randr_query_version(c_, 1, 5);
   if (shm) shmCookie = xcb_shm_query_version(c_);
   if (composite) compositeCookie = xcb_composite_query_version(c_, 0, 4);
   if (damage) damageCookie = xcb_damage_query_version(c_, 1, 1);
   if (xfixes) xfixesCookie = xcb_xfixes_query_version(c_, 5, 0);
   if (res) resCookie = xcb_res_query_version(c_, 1, 2);
+  if (render) renderCookie = xcb_render_query_version(c_, 0, 11);
 
   xcb_atom_t* atomSlots[] = {&atoms_.wmState,  &atoms_.netWmName,  &atoms_.utf8String,
                              &atoms_.netWmPid, &atoms_.rootPixmap, &atoms_.esetrootPixmap};
@@ -152,6 +156,7 @@ void Connection::prepare() {
   if (shm) {
     Reply<xcb_shm_query_version_reply_t> v(xcb_shm_query_version_reply(c_, shmCookie, nullptr));
     has_.shm = v != nullptr;
+    has_.shmPixmaps = v && v->shared_pixmaps && v->pixmap_format == XCB_IMAGE_FORMAT_Z_PIXMAP;
   }
   if (composite) {
     Reply<xcb_composite_query_version_reply_t> v(xcb_composite_query_version_reply(c_, compositeCookie, nullptr));
@@ -169,6 +174,10 @@ void Connection::prepare() {
   if (res) {
     Reply<xcb_res_query_version_reply_t> v(xcb_res_query_version_reply(c_, resCookie, nullptr));
     has_.res = v && (v->server_major > 1 || v->server_minor >= 2);
+  }
+  if (render) {
+    Reply<xcb_render_query_version_reply_t> v(xcb_render_query_version_reply(c_, renderCookie, nullptr));
+    has_.render = v != nullptr;
   }
 }
 

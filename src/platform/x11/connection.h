@@ -61,10 +61,12 @@ class Connection {
     bool randrMonitors = false;  // RandR 1.5
     bool randrCrtcs = false;     // RandR 1.2
     bool shm = false;
+    bool shmPixmaps = false;  // pixmaps whose pixels are a shared segment
     bool composite = false;
     bool damage = false;
     bool xfixes = false;  // 4.0, cursor images
     bool res = false;     // 1.2, client ids
+    bool render = false;
     uint8_t damageEvent = 0;
     // None of them is visible: the X security extension hides them from an
     // untrusted client.

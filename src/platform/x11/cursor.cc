@@ -34,9 +34,12 @@ bool Pointer::moved(Box area) const {
   return was != is || (is && !(now_ == drawn_));
 }
 
-void Pointer::draw(Image image, Box area) {
+Box Pointer::draw(Image image, Box area) {
   drawn_ = now_;
-  if (now_.touches(area)) drawOver(image, pixels_.data(), now_.width, now_.height, now_.x - area.x, now_.y - area.y);
+  if (!now_.touches(area)) return {};
+  Box over{now_.x - area.x, now_.y - area.y, now_.width, now_.height};
+  drawOver(image, pixels_.data(), over.width, over.height, over.x, over.y);
+  return over;
 }
 
 }  // namespace platform::x11

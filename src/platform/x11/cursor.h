@@ -18,8 +18,9 @@ class Pointer {
   // Whether the pointer, seen over an area of width × height at (x, y) of
   // `window`'s coordinates, looks different from when it was last drawn.
   bool moved(Box area) const;
-  // Draws it on `image`, which shows `area`; remembers it as drawn.
-  void draw(Image image, Box area);
+  // Draws it on `image`, which shows `area`; remembers it as drawn. The box of
+  // `image` it covers (maybe partly outside), empty when it is not there.
+  Box draw(Image image, Box area);
 
  private:
   struct Look {

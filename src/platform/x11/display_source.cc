@@ -1,6 +1,10 @@
 // A display's area (or a part of it) grabbed from the root window.
 #include <xcb/damage.h>
+#include <xcb/render.h>
+#include <xcb/shm.h>
+#include <xcb/xfixes.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/x11/displays.h"
@@ -16,6 +20,18 @@ class DisplaySource : public Source {
   DisplaySource(std::shared_ptr<Connection> connection, const ContentFilter& filter,
                 const std::optional<Rect>& sourceRect)
       : connection_(std::move(connection)), filter_(filter), sourceRect_(sourceRect) {}
+
+  ~DisplaySource() override {
+    if (connection_->broken()) return;
+    auto* c = connection_->xcb();
+    for (auto& target : targets_) {
+      xcb_render_free_picture(c, target.picture);
+      xcb_free_pixmap(c, target.pixmap);
+    }
+    if (rootPicture_ != XCB_NONE) xcb_render_free_picture(c, rootPicture_);
+    if (region_ != XCB_NONE) xcb_xfixes_destroy_region(c, region_);
+    xcb_flush(c);
+  }
 
   std::optional<Error> start() override {
     auto* c = connection_->xcb();
@@ -55,6 +71,8 @@ class DisplaySource : public Source {
     if (!excluded.empty()) {
       exclusion_ = std::make_unique<Exclusion>(connection_, excluded);
       if (auto error = exclusion_->start()) return error;
+    } else {
+      prepareRefresh();
     }
     return std::nullopt;
   }
@@ -68,6 +86,7 @@ class DisplaySource : public Source {
       if (configure->window == connection_->root()) {
         root_ = {0, 0, configure->width, configure->height};
         changed_ = true;
+        everything_ = true;
       }
     }
     return std::nullopt;
@@ -107,6 +126,47 @@ class DisplaySource : public Source {
     return result;
   }
 
+  bool refreshes() const override { return rootPicture_ != XCB_NONE; }
+
+  Box damaged() override {
+    auto* c = connection_->xcb();
+    changed_ = false;
+    Box whole{0, 0, area_.width, area_.height};
+    xcb_damage_subtract(c, damage_, XCB_NONE, region_);
+    Reply<xcb_xfixes_fetch_region_reply_t> region(
+        xcb_xfixes_fetch_region_reply(c, xcb_xfixes_fetch_region(c, region_), nullptr));
+    if (!region || everything_) {
+      everything_ = false;
+      return whole;
+    }
+    auto& e = region->extents;
+    return intersection({e.x - area_.x, e.y - area_.y, e.width, e.height}, whole);
+  }
+
+  // Render copies the screen into the segment itself, as a pixmap over it, and
+  // makes it opaque on the way: no pass over the pixels here.
+  Grab refresh(Segment& into, Box part) override {
+    if (part.empty()) return Grab::done;
+    auto* c = connection_->xcb();
+    if (!into.shared() || into.size() < size_t(area_.width) * size_t(area_.height) * 4) return stopRefreshing();
+    auto target = std::find_if(targets_.begin(), targets_.end(), [&](auto& t) { return t.segment == into.seg(); });
+    if (target == targets_.end()) {
+      Target made{into.seg(), xcb_generate_id(c), xcb_generate_id(c)};
+      xcb_shm_create_pixmap(c, made.pixmap, connection_->root(), uint16_t(area_.width), uint16_t(area_.height), 32,
+                            into.seg(), 0);
+      xcb_render_create_picture(c, made.picture, made.pixmap, argb_, 0, nullptr);
+      target = targets_.insert(targets_.end(), made);
+    }
+    Reply<xcb_generic_error_t> error(xcb_request_check(
+        c, xcb_render_composite_checked(c, XCB_RENDER_PICT_OP_SRC, rootPicture_, XCB_NONE, target->picture,
+                                        int16_t(area_.x + part.x), int16_t(area_.y + part.y), 0, 0, int16_t(part.x),
+                                        int16_t(part.y), uint16_t(part.width), uint16_t(part.height))));
+    if (!error) return Grab::done;
+    if (connection_->broken()) return Grab::broken;
+    if (error->error_code == XCB_ACCESS) return Grab::refused;
+    return stopRefreshing();
+  }
+
  private:
   std::shared_ptr<Connection> connection_;
   ContentFilter filter_;
@@ -114,6 +174,56 @@ class DisplaySource : public Source {
   Box area_, root_;
   uint32_t damage_ = XCB_NONE;
   std::unique_ptr<Exclusion> exclusion_;
+
+  // Sets up what `refresh` needs when the server has it all: Damage regions,
+  // Render, and pixmaps over shared memory.
+  void prepareRefresh() {
+    auto& has = connection_->has();
+    if (!damage_ || !has.xfixes || !has.render || !has.shmPixmaps) return;
+    auto* c = connection_->xcb();
+    Reply<xcb_render_query_pict_formats_reply_t> formats(
+        xcb_render_query_pict_formats_reply(c, xcb_render_query_pict_formats(c), nullptr));
+    if (!formats) return;
+    xcb_render_pictformat_t screen = XCB_NONE;
+    for (auto s = xcb_render_query_pict_formats_screens_iterator(formats.get()); s.rem; xcb_render_pictscreen_next(&s))
+      for (auto d = xcb_render_pictscreen_depths_iterator(s.data); d.rem; xcb_render_pictdepth_next(&d))
+        for (auto v = xcb_render_pictdepth_visuals_iterator(d.data); v.rem; xcb_render_pictvisual_next(&v))
+          if (v.data->visual == connection_->screen()->root_visual) screen = v.data->format;
+    for (auto f = xcb_render_query_pict_formats_formats_iterator(formats.get()); f.rem;
+         xcb_render_pictforminfo_next(&f)) {
+      auto& i = *f.data;
+      if (i.type == XCB_RENDER_PICT_TYPE_DIRECT && i.depth == 32 && i.direct.alpha_shift == 24 &&
+          i.direct.red_shift == 16 && i.direct.green_shift == 8 && i.direct.blue_shift == 0 &&
+          i.direct.alpha_mask == 0xff && i.direct.red_mask == 0xff && i.direct.green_mask == 0xff &&
+          i.direct.blue_mask == 0xff)
+        argb_ = i.id;
+    }
+    if (screen == XCB_NONE || argb_ == XCB_NONE) return;
+    region_ = xcb_generate_id(c);
+    xcb_xfixes_create_region(c, region_, 0, nullptr);
+    rootPicture_ = xcb_generate_id(c);
+    uint32_t inferiors = XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS;
+    xcb_render_create_picture(c, rootPicture_, connection_->root(), screen, XCB_RENDER_CP_SUBWINDOW_MODE, &inferiors);
+  }
+
+  // Falls back to whole grabs for good, starting with the next frame.
+  Grab stopRefreshing() {
+    xcb_render_free_picture(connection_->xcb(), rootPicture_);
+    rootPicture_ = XCB_NONE;
+    changed_ = true;
+    return Grab::failed;
+  }
+
+  struct Target {
+    uint32_t segment;
+    xcb_pixmap_t pixmap;
+    xcb_render_picture_t picture;
+  };
+  xcb_render_pictformat_t argb_ = XCB_NONE;
+  xcb_render_picture_t rootPicture_ = XCB_NONE;
+  uint32_t region_ = XCB_NONE;
+  std::vector<Target> targets_;
+  bool everything_ = false;  // the root changed size: damage says nothing of it
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/x11/painter.h"
 
+#include <algorithm>
+
 namespace platform::x11 {
 
 Painter::Painter(const std::string& display, const ContentFilter& filter, const StreamConfiguration& configuration)
@@ -40,6 +42,7 @@ Grab Painter::paint(Image out, Segment* direct, Box& painted) {
   Box area = source_->area();
   Box covered = source_->covered();
   bool whole = covered == Box{0, 0, area.width, area.height} && area.width == out.width && area.height == out.height;
+  if (direct && whole && source_->refreshes()) return refresh(out, *direct, painted);
   Segment& into = direct && whole ? *direct : staging(size_t(covered.width) * size_t(covered.height) * 4);
   if (Grab result = source_->grab(into); result != Grab::done) return result;
   Image grabbed{into.data(), covered.width, covered.height, size_t(covered.width) * 4};
@@ -55,6 +58,20 @@ Grab Painter::paint(Image out, Segment* direct, Box& painted) {
     painted = box;
   }
   place(grabbed, covered, area.width, area.height, out, box);
+  return Grab::done;
+}
+
+// Only what changed since this memory was last painted is grabbed: the
+// source's damage since then, and the pointer drawn into it last time.
+Grab Painter::refresh(Image out, Segment& into, Box& painted) {
+  Box damaged = source_->damaged();
+  for (auto& [segment, box] : stale_) box = united(box, damaged);
+  auto own = std::find_if(stale_.begin(), stale_.end(), [&](auto& s) { return s.first == &into; });
+  if (own == stale_.end()) own = stale_.insert(stale_.end(), {&into, Box{0, 0, out.width, out.height}});
+  if (Grab result = source_->refresh(into, own->second); result != Grab::done) return result;
+  own->second = {};
+  painted = {0, 0, out.width, out.height};
+  if (pointer_) own->second = intersection(pointer_->draw(out, source_->area()), painted);
   return Grab::done;
 }
 

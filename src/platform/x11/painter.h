@@ -5,6 +5,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/content.h"
 #include "platform/x11/cursor.h"
@@ -36,11 +38,14 @@ class Painter {
 
  private:
   Segment& staging(size_t bytes);
+  Grab refresh(Image out, Segment& into, Box& painted);
 
   std::shared_ptr<Connection> connection_;
   std::unique_ptr<Source> source_;
   std::unique_ptr<Pointer> pointer_;
   std::unique_ptr<Segment> staging_;
+  // Per output memory that is refreshed part by part: what in it is out of date.
+  std::vector<std::pair<const Segment*, Box>> stale_;
   bool preservesAspectRatio_;
   int width_ = 0, height_ = 0;
 };

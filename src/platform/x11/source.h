@@ -39,6 +39,19 @@ class Source {
   // Grabs `covered()` into `into`, rows packed; re-arms the change watch first.
   virtual Grab grab(Segment& into) = 0;
 
+  // Whether the source can keep a whole image of its area up to date part by
+  // part (`damaged`, then `refresh`), which spares grabbing what did not change.
+  virtual bool refreshes() const { return false; }
+  // The part of the area changed since the last call, relative to the area;
+  // re-arms the change watch.
+  virtual Box damaged() { return {0, 0, area().width, area().height}; }
+  // Brings `part` of an image of the whole area in `into` (rows packed) up to
+  // date, alpha 255.
+  virtual Grab refresh(Segment& into, Box part) {
+    (void)into, (void)part;
+    return Grab::failed;
+  }
+
  protected:
   bool changed_ = true;
 };
