@@ -26,14 +26,14 @@ bool Frames::latestIsEmpty() {
 
 // A frame's worth of memory that nobody else holds: a fresh allocation costs
 // thousands of page faults per frame, so memory is recycled.
-std::shared_ptr<std::vector<uint8_t>> Frames::blank() {
+std::shared_ptr<FrameBytes> Frames::blank() {
   for (auto& frame : spare_)
     if (frame.use_count() == 1) {
       // The last other holder let go: its reads happened before this reuse.
       std::atomic_thread_fence(std::memory_order_acquire);
       return frame;
     }
-  auto frame = std::make_shared<std::vector<uint8_t>>(size_t(width) * size_t(height) * 4);
+  auto frame = std::make_shared<FrameBytes>(size_t(width) * size_t(height) * 4);
   if (spare_.size() < spareFrames) spare_.push_back(frame);
   return frame;
 }

@@ -8,9 +8,11 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/frame_memory.h"
 #include "platform/stream.h"
 
-using Frame = std::shared_ptr<const std::vector<uint8_t>>;
+using FrameBytes = std::vector<uint8_t, platform::FrameAllocator<uint8_t>>;
+using Frame = std::shared_ptr<const FrameBytes>;
 
 class Frames : public platform::StreamOutput, public platform::StreamDelegate {
  public:
@@ -29,10 +31,10 @@ class Frames : public platform::StreamOutput, public platform::StreamDelegate {
 
  private:
   bool latestIsEmpty();
-  std::shared_ptr<std::vector<uint8_t>> blank();
+  std::shared_ptr<FrameBytes> blank();
 
   std::mutex lock_;
   Frame latest_;  // guarded by lock_
   // Memory of earlier frames, reused once nobody holds them (frames queue only).
-  std::vector<std::shared_ptr<std::vector<uint8_t>>> spare_;
+  std::vector<std::shared_ptr<FrameBytes>> spare_;
 };

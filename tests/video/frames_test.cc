@@ -17,8 +17,8 @@ uint32_t gradient(size_t x, size_t y) { return 0xff000000u | uint32_t(y) << 8 | 
 
 // The frame a sink of width x height should hold for a gradient buffer of
 // bufferWidth x bufferHeight: the overlap copied, the rest zero.
-std::vector<uint8_t> expected(size_t width, size_t height, size_t bufferWidth, size_t bufferHeight) {
-  std::vector<uint8_t> frame(width * height * 4, 0);
+FrameBytes expected(size_t width, size_t height, size_t bufferWidth, size_t bufferHeight) {
+  FrameBytes frame(width * height * 4, 0);
   for (size_t y = 0; y < std::min(height, bufferHeight); y++)
     for (size_t x = 0; x < std::min(width, bufferWidth); x++) {
       uint32_t p = gradient(x, y);
@@ -90,6 +90,17 @@ TEST(Frames, PacksEveryBufferShapeToTheSinkSize) {
     Frame frame = sink.frames.newest();
     ASSERT_TRUE(frame);
     EXPECT_EQ(*frame, expected(12, 7, c.width, c.height)) << c.width << "x" << c.height << " / " << c.bytesPerRow;
+  }
+}
+
+// Frames of megabytes live in memory of their own (huge pages), recycled like the small.
+TEST(Frames, LargeFramesArePackedAndRecycledAlike) {
+  Sink sink(1024, 600);
+  for (size_t width : {1024, 1000, 1030, 1024, 512}) {
+    sink.deliver(platform::screenSample(width, 600, width * 4, platform::complete, gradient));
+    Frame frame = sink.frames.newest();
+    ASSERT_TRUE(frame);
+    EXPECT_TRUE(*frame == expected(1024, 600, width, 600)) << width;
   }
 }
 

@@ -1,0 +1,39 @@
+#include "platform/frame_memory.h"
+
+#include <sys/mman.h>
+
+#include <new>
+
+namespace platform {
+
+namespace {
+
+constexpr size_t hugePage = size_t(2) << 20;
+
+size_t roundUp(size_t bytes) { return (bytes + hugePage - 1) / hugePage * hugePage; }
+
+}  // namespace
+
+void* frameMemory(size_t bytes) {
+  if (bytes < hugePage) return ::operator new(bytes == 0 ? 1 : bytes);
+  size_t length = roundUp(bytes);
+  // Over-ask by one huge page, then trim to a start on a huge-page boundary.
+  void* at = mmap(nullptr, length + hugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (at == MAP_FAILED) throw std::bad_alloc();
+  auto start = reinterpret_cast<uintptr_t>(at);
+  uintptr_t aligned = (start + hugePage - 1) & ~(hugePage - 1);
+  if (aligned > start) munmap(at, aligned - start);
+  uintptr_t end = start + length + hugePage;
+  if (end > aligned + length) munmap(reinterpret_cast<void*>(aligned + length), end - (aligned + length));
+  madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);  // advice only: small pages serve too
+  return reinterpret_cast<void*>(aligned);
+}
+
+void releaseFrameMemory(void* memory, size_t bytes) {
+  if (bytes < hugePage)
+    ::operator delete(memory);
+  else
+    munmap(memory, roundUp(bytes));
+}
+
+}  // namespace platform
