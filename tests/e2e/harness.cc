@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
@@ -259,6 +260,43 @@ PaintedWindow paintWindow(const Xvfb& server, int x, int y, int width, int heigh
   if (!line) throw std::runtime_error("paint-window did not start");
   painted.id = uint32_t(std::stoul(*line));
   return painted;
+}
+
+PulseServer::PulseServer() {
+  char directory[] = "/tmp/pellix-pulse-XXXXXX";
+  if (!mkdtemp(directory)) throw std::runtime_error("mkdtemp");
+  directory_ = directory;
+  server_ = std::make_unique<Child>(
+      std::vector<std::string>{"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                               "--log-target=file:" + directory_ + "/log", "-L", "module-native-protocol-unix",
+                               "-L", "module-null-sink sink_name=speakers rate=48000 channels=2 format=float32le"},
+      environment());
+  for (int i = 0; i < 500; i++) {
+    if (answers()) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  throw std::runtime_error("pulseaudio did not start");
+}
+
+PulseServer::~PulseServer() {
+  server_.reset();
+  std::filesystem::remove_all(directory_);
+}
+
+bool PulseServer::answers() const {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string path = directory_ + "/pulse/native";
+  strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return up;
+}
+
+Environment merged(Environment a, const Environment& b) {
+  a.insert(b.begin(), b.end());
+  return a;
 }
 
 }  // namespace e2e

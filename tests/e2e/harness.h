@@ -1,6 +1,7 @@
 // Starting real services and the real binary for end-to-end tests.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -84,5 +85,29 @@ struct PaintedWindow {
 };
 PaintedWindow paintWindow(const Xvfb& server, int x, int y, int width, int height, uint32_t rgb,
                           const std::string& name = "painter");
+
+// A PulseAudio server of its own, in a private runtime directory, with one
+// null sink as the default output.
+class PulseServer {
+ public:
+  PulseServer();
+  ~PulseServer();
+  PulseServer(const PulseServer&) = delete;
+  PulseServer& operator=(const PulseServer&) = delete;
+
+  Environment environment() const {
+    return {{"XDG_RUNTIME_DIR", directory_}, {"PULSE_SERVER", "unix:" + directory_ + "/pulse/native"}};
+  }
+  void kill() { server_->signal(SIGKILL); }
+
+ private:
+  bool answers() const;
+
+  std::string directory_;
+  std::unique_ptr<Child> server_;
+};
+
+// The two environments together; `a` wins where both set a name.
+Environment merged(Environment a, const Environment& b);
 
 }  // namespace e2e

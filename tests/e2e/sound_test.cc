@@ -3,9 +3,7 @@
 // heard.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -25,6 +23,8 @@ namespace {
 using namespace std::chrono_literals;
 using e2e::Child;
 using e2e::Environment;
+using e2e::merged;
+using e2e::PulseServer;
 
 constexpr double rate = 48000;
 
@@ -32,56 +32,6 @@ double seconds(clockid_t clock) {
   timespec t{};
   clock_gettime(clock, &t);
   return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-// A PulseAudio server of its own, in a private runtime directory, with one
-// null sink as the default output.
-class PulseServer {
- public:
-  PulseServer() {
-    char directory[] = "/tmp/pellix-pulse-XXXXXX";
-    if (!mkdtemp(directory)) throw std::runtime_error("mkdtemp");
-    directory_ = directory;
-    server_ = std::make_unique<Child>(
-        std::vector<std::string>{"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                                 "--log-target=file:" + directory_ + "/log", "-L", "module-native-protocol-unix",
-                                 "-L", "module-null-sink sink_name=speakers rate=48000 channels=2 format=float32le"},
-        environment());
-    for (int i = 0; i < 500; i++) {
-      if (answers()) return;
-      std::this_thread::sleep_for(10ms);
-    }
-    throw std::runtime_error("pulseaudio did not start");
-  }
-  ~PulseServer() {
-    server_.reset();
-    std::filesystem::remove_all(directory_);
-  }
-
-  Environment environment() const {
-    return {{"XDG_RUNTIME_DIR", directory_}, {"PULSE_SERVER", "unix:" + directory_ + "/pulse/native"}};
-  }
-  void kill() { server_->signal(SIGKILL); }
-
- private:
-  bool answers() const {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::string path = directory_ + "/pulse/native";
-    strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return up;
-  }
-
-  std::string directory_;
-  std::unique_ptr<Child> server_;
-};
-
-Environment merged(Environment a, const Environment& b) {
-  a.insert(b.begin(), b.end());
-  return a;
 }
 
 // The audio job running, its standard output read by a thread of the test.
