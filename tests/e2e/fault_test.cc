@@ -168,14 +168,18 @@ TEST(Fault, SigtermInTheMiddleOfASoundChunkEndsWithZeroAndWholeFrames) {
 TEST(Fault, AScreenshotThatCannotBeWrittenSaysWhere) {
   e2e::Xvfb server(320, 200);
   auto folder = temporaryFolder();
-  std::vector<std::string> places{"/dev/full", "/proc/self/shot.png", (folder / "missing" / "shot.png").string()};
-  if (geteuid() != 0) {  // the superuser writes into any folder
-    fs::create_directory(folder / "read-only");
-    fs::permissions(folder / "read-only", fs::perms::owner_read | fs::perms::owner_exec);
-    places.push_back((folder / "read-only" / "shot.png").string());
-  }
+  // The superuser writes into a read-only folder anyway: there the tool runs
+  // as a user without privileges, who must be let through to the folder.
+  fs::permissions(folder, fs::perms::others_exec, fs::perm_options::add);
+  fs::create_directory(folder / "read-only");
+  e2e::makeReadOnly(folder / "read-only");
+  auto readOnly = (folder / "read-only" / "shot.png").string();
+  std::vector<std::string> places{"/dev/full", "/proc/self/shot.png", (folder / "missing" / "shot.png").string(),
+                                  readOnly};
   for (auto& place : places) {
-    auto ending = e2e::run({"shot", "--out", place}, server.environment());
+    auto arguments = std::vector<std::string>{"shot", "--out", place};
+    auto ending = place == readOnly ? e2e::runUnprivileged(arguments, server.environment())
+                                    : e2e::run(arguments, server.environment());
     EXPECT_EQ(ending.code, 2) << place;
     EXPECT_EQ(ending.out, "") << place;
     EXPECT_EQ(ending.err, "pellix-capture: cannot write " + place + "\n");

@@ -187,6 +187,28 @@ Child::Ending run(const std::vector<std::string>& arguments, const Environment& 
   return child.wait();
 }
 
+namespace {
+
+constexpr uid_t nobody = 65534;  // and its group, "nogroup", on Debian
+
+}  // namespace
+
+Child::Ending runUnprivileged(const std::vector<std::string>& arguments, const Environment& environment) {
+  std::vector<std::string> command = tool(arguments);
+  if (geteuid() == 0) {
+    std::string id = std::to_string(nobody);
+    command.insert(command.begin(), {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
+  }
+  Child child(command, environment);
+  child.closeIn();
+  return child.wait();
+}
+
+void makeReadOnly(const std::string& folder) {
+  if (geteuid() == 0 && chown(folder.c_str(), nobody, nobody) != 0) throw std::runtime_error("cannot chown " + folder);
+  if (chmod(folder.c_str(), 0555) != 0) throw std::runtime_error("cannot chmod " + folder);
+}
+
 Xvfb::Xvfb(int width, int height, const std::vector<std::string>& extra) {
   // A display number nobody uses: its lock file must not exist.
   for (int n = 90 + getpid() % 300;; n++) {

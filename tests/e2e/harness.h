@@ -60,6 +60,15 @@ Child::Ending run(const std::vector<std::string>& arguments, const Environment& 
 // Starts pellix-capture with `arguments`.
 std::vector<std::string> tool(const std::vector<std::string>& arguments);
 
+// As `run`, but where permission bits hold: as ourselves, or as the user
+// "nobody" when we are the superuser, whom they do not stop.
+Child::Ending runUnprivileged(const std::vector<std::string>& arguments, const Environment& environment = {});
+
+// Gives `folder` to the user that runUnprivileged runs as, with mode 0555:
+// that user may list it but not write into it. Its parents must let that
+// user through.
+void makeReadOnly(const std::string& folder);
+
 // A private headless X server, with RandR, for one test.
 class Xvfb {
  public:

@@ -163,12 +163,17 @@ TEST_F(Screenshot, ThePointerIsDrawnOnlyWithCursor) {
 TEST_F(Screenshot, AnUnwritablePathWritesNothing) {
   auto readOnly = folder + "/read-only";
   std::filesystem::create_directories(readOnly);
-  chmod(readOnly.c_str(), 0555);
-  std::vector<std::string> paths = {folder + "/missing/shot.png", "/proc/pellix-shot.png", "/dev/full"};
-  if (geteuid() != 0) paths.push_back(readOnly + "/shot.png");  // root writes there anyway
+  // The superuser writes into any folder: for this one the tool runs without
+  // privileges, and must get through to it.
+  std::filesystem::permissions(folder, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  e2e::makeReadOnly(readOnly);
+  std::vector<std::string> paths = {folder + "/missing/shot.png", "/proc/pellix-shot.png", "/dev/full",
+                                    readOnly + "/shot.png"};
   for (auto& path : paths) {
     SCOPED_TRACE(path);
-    auto ending = e2e::run({"shot", "--out", path}, server.environment());
+    std::vector<std::string> arguments = {"shot", "--out", path};
+    auto ending = path.starts_with(readOnly) ? e2e::runUnprivileged(arguments, server.environment())
+                                             : e2e::run(arguments, server.environment());
     EXPECT_EQ(ending.code, 2);
     EXPECT_EQ(ending.err, "pellix-capture: cannot write " + path + "\n");
     EXPECT_EQ(ending.out, "");
@@ -179,6 +184,11 @@ TEST_F(Screenshot, AnUnwritablePathWritesNothing) {
   EXPECT_TRUE(S_ISCHR(device.st_mode));
   EXPECT_TRUE(std::filesystem::is_empty(readOnly));
   EXPECT_FALSE(std::filesystem::exists(folder + "/missing"));
+  // With its write bit back the same user writes there: the mode stopped it, nothing else.
+  chmod(readOnly.c_str(), 0755);
+  auto ending = e2e::runUnprivileged({"shot", "--out", readOnly + "/shot.png"}, server.environment());
+  EXPECT_EQ(ending.code, 0) << ending.err;
+  EXPECT_TRUE(std::filesystem::exists(readOnly + "/shot.png"));
 }
 
 TEST_F(Screenshot, AMissingWindowOrDisplayWritesNothing) {
