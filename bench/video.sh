@@ -3,7 +3,8 @@
 # private Xvfb, reader `cat > /dev/null`.
 #   bench/video.sh [build-dir] [seconds] [first]   (first: the 1080p30 changing case only)
 # Prints, per case, the CPU seconds per 10 s of the capturer and of the X
-# server, and the frames a second that reached the reader.
+# server, the frames a second that reached the reader, and the reader's own
+# CPU seconds (not part of the total).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -45,13 +46,13 @@ measure() {  # measure LABEL FPS COMMAND...
   local pipeline=$!
   sleep 0.5
   local pid reader=$pipeline; pid=$(pgrep -n -f "^$1" || true)
-  local c0 x0 r0; c0=$(cpu "$pid"); x0=$(cpu "$xvfb"); r0=$(received "$reader")
+  local c0 x0 r0 k0; c0=$(cpu "$pid"); x0=$(cpu "$xvfb"); r0=$(received "$reader"); k0=$(cpu "$reader")
   sleep "$seconds"
-  local c1 x1 r1; c1=$(cpu "$pid"); x1=$(cpu "$xvfb"); r1=$(received "$reader")
+  local c1 x1 r1 k1; c1=$(cpu "$pid"); x1=$(cpu "$xvfb"); r1=$(received "$reader"); k1=$(cpu "$reader")
   kill -TERM "$pid"; wait "$pipeline" 2>/dev/null || true
   awk -v l="$label" -v c="$(awk "BEGIN{print $c1 - $c0}")" -v x="$(awk "BEGIN{print $x1 - $x0}")" -v s="$seconds" \
-      -v b="$((r1 - r0))" -v f="$frame" \
-    'BEGIN { printf "%-34s capturer %5.2f  X server %5.2f  total %5.2f CPU-s/10s   %5.1f frames/s\n", l, c*10/s, x*10/s, (c+x)*10/s, b/f/s }'
+      -v b="$((r1 - r0))" -v f="$frame" -v k="$(awk "BEGIN{print $k1 - $k0}")" \
+    'BEGIN { printf "%-34s capturer %5.2f  X server %5.2f  total %5.2f CPU-s/10s   %5.1f frames/s   (reader %4.2f)\n", l, c*10/s, x*10/s, (c+x)*10/s, b/f/s, k*10/s }'
 }
 
 # The X server's own cost of the scene, with nothing capturing it.

@@ -3,12 +3,41 @@
 #include <atomic>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "front/diagnostics.h"
 
 namespace {
 
 // Frames alive at once: the newest, one being written, one being packed.
 constexpr size_t spareFrames = 4;
+
+// Copies one row with stores that go around the cache: a frame is written
+// once here and read next by the kernel when the reader takes it, so caching
+// it would only push out what the capture is working on.
+void copyRow(uint8_t* to, const uint8_t* from, size_t bytes) {
+#ifdef __SSE2__
+  size_t head = (16 - reinterpret_cast<uintptr_t>(to) % 16) % 16;
+  if (head > bytes) head = bytes;
+  memcpy(to, from, head);
+  size_t i = head;
+  for (; i + 64 <= bytes; i += 64) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 16));
+    __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 32));
+    __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 48));
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i), a);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i + 16), b);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i + 32), c);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i + 48), d);
+  }
+  memcpy(to + i, from + i, bytes - i);
+#else
+  memcpy(to, from, bytes);
+#endif
+}
 
 }  // namespace
 
@@ -53,13 +82,16 @@ void Frames::stream(platform::Stream&, const platform::SampleBuffer& sample, pla
   if (!frame->empty()) {
     uint8_t* out = frame->data();
     for (size_t r = 0; r < rows; r++) {
-      memcpy(out + r * stride, pixels.baseAddress + r * pixels.bytesPerRow, columns * 4);
+      copyRow(out + r * stride, pixels.baseAddress + r * pixels.bytesPerRow, columns * 4);
       // A recycled frame holds old pixels where this buffer has none.
       if (columns * 4 < stride) memset(out + r * stride + columns * 4, 0, stride - columns * 4);
     }
     if (rows < size_t(height)) memset(out + rows * stride, 0, (size_t(height) - rows) * stride);
   }
 
+#ifdef __SSE2__
+  _mm_sfence();  // the streamed stores land before another thread reads the frame
+#endif
   std::lock_guard guard(lock_);
   latest_ = std::move(frame);
 }
