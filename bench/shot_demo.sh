@@ -14,6 +14,7 @@ out=$2
 started=()
 cleanup() { for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done; }
 trap cleanup EXIT
+trap 'exit 130' INT TERM  # so that the EXIT trap stops the servers too
 
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   n=$((500 + $$ % 300))

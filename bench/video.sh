@@ -20,6 +20,7 @@ cpu() { awk -v t="$tick" '{print ($14 + $15) / t}' "/proc/$1/stat"; }
 started=()
 cleanup() { for p in "${started[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap cleanup EXIT
+trap 'exit 130' INT TERM  # so that the EXIT trap stops the servers too
 
 server() {  # server WIDTH HEIGHT
   n=$((300 + RANDOM % 300))
