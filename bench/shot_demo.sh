@@ -16,13 +16,8 @@ cleanup() { for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
 trap cleanup EXIT
 trap 'exit 130' INT TERM  # so that the EXIT trap stops the servers too
 
-if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-  n=$((500 + $$ % 300))
-  while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
-  export DISPLAY=:$n
-  Xvfb "$DISPLAY" -screen 0 1280x720x24 +extension RANDR -noreset -nolisten tcp >/dev/null 2>&1 &
-  started+=($!)
-  for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+source "$(dirname "$0")/../tools/display.sh"
+if private_display 1280 720; then
   display -geometry +120+90 -title "pellix-capture" "logo:" >/dev/null 2>&1 &
   started+=($!)
   for _ in $(seq 100); do xwininfo -name "pellix-capture" >/dev/null 2>&1 && break; sleep 0.05; done

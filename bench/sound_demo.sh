@@ -27,14 +27,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM  # so that the EXIT trap stops the servers too
 
-if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-  n=$((600 + $$ % 300))
-  while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
-  export DISPLAY=:$n
-  Xvfb "$DISPLAY" -screen 0 640x480x24 +extension RANDR -noreset -nolisten tcp >/dev/null 2>&1 &
-  started+=($!)
-  for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
-fi
+source "$(dirname "$0")/../tools/display.sh"
+private_display 640 480 || true
 
 if pactl info >/dev/null 2>&1; then
   echo "sound server: $(pactl info | sed -n 's/^Server Name: //p'), default output $(pactl info | sed -n 's/^Default Sink: //p')"

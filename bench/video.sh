@@ -22,14 +22,11 @@ cleanup() { for p in "${started[@]}"; do kill "$p" 2>/dev/null || true; done; wa
 trap cleanup EXIT
 trap 'exit 130' INT TERM  # so that the EXIT trap stops the servers too
 
+source tools/display.sh
 server() {  # server WIDTH HEIGHT
-  n=$((300 + RANDOM % 300))
-  while [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
-  display=:$n
-  Xvfb "$display" -screen 0 "$1x$2x24" +extension RANDR -noreset -nolisten tcp >/dev/null 2>&1 &
-  xvfb=$!
-  started+=("$xvfb")
-  for _ in $(seq 200); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+  start_xvfb "$1" "$2"
+  display=$DISPLAY
+  xvfb=${started[-1]}
 }
 
 # A window over a quarter of the screen; with "changing", repainted in a new

@@ -14,13 +14,8 @@ cleanup() { for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
 trap cleanup EXIT
 trap 'exit 130' INT TERM  # so that the EXIT trap stops the servers too
 
-if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-  n=$((200 + $$ % 500))
-  while [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
-  export DISPLAY=:$n
-  Xvfb "$DISPLAY" -screen 0 1280x720x24 +extension RANDR -noreset -nolisten tcp >/dev/null 2>&1 &
-  started+=($!)
-  for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+source "$root/tools/display.sh"
+if private_display 1280 720; then
   # The window lives as long as its standard input, which this script holds.
   rm -f "$out/window"; mkfifo "$out/window"; exec 3<>"$out/window"; rm -f "$out/window"
   "$build/tests/e2e/paint-window" 100 80 640 360 3070c8 demo-window <&3 >/dev/null &
