@@ -67,14 +67,13 @@ class Recording {
   // Ends the tool with `signal` and returns how; the samples are then ready.
   Child::Ending end(int signal = SIGTERM) {
     tool_.signal(signal);
-    auto ending = tool_.wait();
-    reader_.join();
-    return ending;
+    return waitForEnd();
   }
+  // The reader thread takes the output to its end first: wait() reads the
+  // same pipe and would take part of it for itself.
   Child::Ending waitForEnd() {
-    auto ending = tool_.wait();
     reader_.join();
-    return ending;
+    return tool_.wait();
   }
   // The left channel; the right one must equal it (the player plays both alike).
   std::vector<float> left() const {
