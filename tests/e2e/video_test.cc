@@ -2,10 +2,14 @@
 #include <signal.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <cmath>
+#include <map>
+#include <sstream>
 #include <thread>
 
-#include "harness.h"
+#include "x11_support.h"
 
 namespace {
 
@@ -67,6 +71,58 @@ TEST_F(Video, ACropIsNormalisedAndCut) {
   EXPECT_EQ(frame.at(20, 10), opaque(0xff0000));
   EXPECT_NE(frame.at(19, 10), opaque(0xff0000));
   EXPECT_NE(frame.at(20, 9), opaque(0xff0000));
+}
+
+// Two monitors side by side on one screen, A (0 to 319) and B (320 to 639).
+// A crop shows its display's pixels, one for one, and zeros where its display
+// does not reach: off the screen, and over the neighbouring monitor.
+TEST_F(Video, ACropShowsItsDisplaysExactPixelsAndZerosBeyondIt) {
+  if (!x11test::installed("xrandr")) GTEST_SKIP() << "xrandr is not installed";
+  x11test::runOn(server, {"xrandr", "--setmonitor", "A", "320/85x480/127+0+0", "screen"});
+  x11test::runOn(server, {"xrandr", "--setmonitor", "B", "320/85x480/127+320+0", "none"});
+  auto blue = e2e::paintWindow(server, 0, 0, 640, 480, 0x0000ff);
+  auto red = e2e::paintWindow(server, 30, 0, 40, 100, 0xff0000);
+  auto green = e2e::paintWindow(server, 600, 440, 40, 40, 0x00ff00);
+  auto screen = [](int x, int y) {
+    if (x >= 30 && x < 70 && y < 100) return opaque(0xff0000);
+    if (x >= 600 && y >= 440) return opaque(0x00ff00);
+    return opaque(0x0000ff);
+  };
+  std::map<std::string, std::pair<int, int>> displays;  // name: id, x
+  auto listing = nlohmann::json::parse(e2e::run({"list"}, server.environment()).out);
+  for (auto& d : listing["displays"]) displays[d["name"]] = {d["id"], d["x"]};
+  ASSERT_EQ(displays.size(), 2u) << listing;
+
+  struct Case {
+    const char* display;
+    double x, y, width, height;
+  } cases[] = {
+      {"A", 1000, 1000, 50, 50},    // wholly off the screen
+      {"A", -10, -20, 40, 30},      // partly above and left of it
+      {"B", 300, 460, 40, 30},      // partly right of and below it
+      {"A", 300, 80, 40, 30},       // running past A into B
+      {"B", -20, 80, 40, 30},       // running past B into A
+      {"A", 0.6, 0.4, 100.6, 50.9}, // fractional: 100 by 50 from (1, 0), not rescaled
+  };
+  for (auto& c : cases) {
+    auto [id, left] = displays.at(c.display);
+    int width = int(c.width), height = int(c.height);
+    std::ostringstream crop;
+    crop << c.x << "," << c.y << "," << c.width << "," << c.height;
+    SCOPED_TRACE(crop.str() + " on " + c.display);
+    Frame frame = frameOf({"--display", std::to_string(id), "--crop", crop.str()}, width, height);
+    if (frame.bytes.size() != size_t(width) * size_t(height) * 4) continue;
+    int wrong = 0;
+    for (int y = 0; y < height; y++)
+      for (int x = 0; x < width; x++) {
+        int dx = int(std::lround(c.x)) + x, dy = int(std::lround(c.y)) + y;  // on the display
+        bool shown = dx >= 0 && dx < 320 && dy >= 0 && dy < 480;
+        Pixel want = shown ? screen(left + dx, dy) : Pixel{0, 0, 0, 0};
+        if (!(frame.at(x, y) == want) && wrong++ < 3)
+          ADD_FAILURE() << "at " << x << "," << y << ": " << frame.at(x, y) << " instead of " << want;
+      }
+    EXPECT_EQ(wrong, 0);
+  }
 }
 
 TEST_F(Video, ACoveredWindowIsCapturedAtTheRequestedSize) {

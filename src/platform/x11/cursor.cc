@@ -25,7 +25,7 @@ void Pointer::look(xcb_window_t window) {
 }
 
 bool Pointer::Look::touches(Box area) const {
-  return visible && x < area.x + area.width && x + width > area.x && y < area.y + area.height &&
+  return visible && !area.empty() && x < area.x + area.width && x + width > area.x && y < area.y + area.height &&
          y + height > area.y;
 }
 

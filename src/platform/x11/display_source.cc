@@ -15,6 +15,21 @@ namespace platform::x11 {
 
 namespace {
 
+// Display pixels as an int, kept far beyond any X screen (whose coordinates
+// are 16-bit) so that sums of them cannot overflow.
+int pixels(double value) {
+  constexpr double limit = 1 << 24;
+  return std::isnan(value) ? 0 : int(std::clamp(value, -limit, limit));
+}
+
+// The pixels a crop of `display` takes: from its origin rounded to the
+// nearest pixel, its size truncated as the output's size is, so that a
+// fractional crop is grabbed one for one, never a pixel larger and scaled.
+Box cropArea(Box display, const Rect& crop) {
+  return {display.x + pixels(std::round(crop.x)), display.y + pixels(std::round(crop.y)),
+          pixels(std::trunc(crop.width)), pixels(std::trunc(crop.height))};
+}
+
 class DisplaySource : public Source {
  public:
   DisplaySource(std::shared_ptr<Connection> connection, const ContentFilter& filter,
@@ -41,12 +56,8 @@ class DisplaySource : public Source {
       if (m.display.displayID == filter_.display.displayID) monitor = &m;
     if (!monitor) return Error{failedToStart, "there is no display " + std::to_string(filter_.display.displayID)};
     auto& d = monitor->display;
-    area_ = {int(d.x), int(d.y), int(d.width), int(d.height)};
-    if (sourceRect_) {
-      auto& r = *sourceRect_;
-      area_ = {int(d.x + std::lround(r.x)), int(d.y + std::lround(r.y)), int(std::lround(r.width)),
-               int(std::lround(r.height))};
-    }
+    display_ = {int(d.x), int(d.y), int(d.width), int(d.height)};
+    area_ = sourceRect_ ? cropArea(display_, *sourceRect_) : display_;
     if (area_.empty()) return Error{failedToStart, "the area to capture is empty"};
     root_ = {0, 0, connection_->screen()->width_in_pixels, connection_->screen()->height_in_pixels};
 
@@ -96,11 +107,12 @@ class DisplaySource : public Source {
   Box area() const override { return area_; }
   xcb_window_t window() const override { return connection_->root(); }
 
+  // Clipped to the display, not to the root: past the display's edge lie
+  // another display's pixels, and those are not this capture's.
   Box covered() const override {
-    int x0 = std::max(area_.x, root_.x), y0 = std::max(area_.y, root_.y);
-    int x1 = std::min(area_.x + area_.width, root_.width), y1 = std::min(area_.y + area_.height, root_.height);
-    if (x1 <= x0 || y1 <= y0) return {};
-    return {x0 - area_.x, y0 - area_.y, x1 - x0, y1 - y0};
+    Box shown = intersection(intersection(area_, display_), root_);
+    if (shown.empty()) return {};
+    return {shown.x - area_.x, shown.y - area_.y, shown.width, shown.height};
   }
 
   Grab grab(Segment& into) override {
@@ -108,7 +120,7 @@ class DisplaySource : public Source {
     changed_ = !connection_->has().damage;  // without Damage, every tick grabs
     if (damage_) xcb_damage_subtract(c, damage_, XCB_NONE, XCB_NONE);
     Box part = covered();
-    if (part.empty()) return Grab::failed;
+    if (part.empty()) return Grab::done;  // nothing of the area is shown: its frame is all zeros
     auto grabRoot = [&] {
       return x11::grab(*connection_, connection_->root(), area_.x + part.x, area_.y + part.y, part.width,
                        part.height, into);
@@ -171,7 +183,7 @@ class DisplaySource : public Source {
   std::shared_ptr<Connection> connection_;
   ContentFilter filter_;
   std::optional<Rect> sourceRect_;
-  Box area_, root_;
+  Box display_, area_, root_;
   uint32_t damage_ = XCB_NONE;
   std::unique_ptr<Exclusion> exclusion_;
 

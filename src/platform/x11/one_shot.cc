@@ -24,7 +24,7 @@ Picture oneShot(const std::string& display, const ContentFilter& filter, const S
       throw Error{userDeclined, "the X server refuses to let this client read the screen"};
     case Grab::failed:
       throw Error{failedToStart, window ? "the " + windowName + " could not be grabbed (it is gone or unmapped)"
-                                        : std::string("nothing of the area to capture lies on the screen")};
+                                        : std::string("the screen could not be grabbed")};
   }
   return {painter.width(), painter.height(), std::move(pixels)};
 }

@@ -36,7 +36,8 @@ class Source {
   // Whether anything may have changed since the last grab.
   bool changed() const { return changed_; }
 
-  // Grabs `covered()` into `into`, rows packed; re-arms the change watch first.
+  // Grabs `covered()` into `into`, rows packed (nothing when it is empty);
+  // re-arms the change watch first.
   virtual Grab grab(Segment& into) = 0;
 
   // Whether the source can keep a whole image of its area up to date part by
