@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "harness.h"
+#include <filesystem>
+
+#include "x11_support.h"
 
 namespace {
 
@@ -44,6 +46,57 @@ TEST(List, GivesIdsTheCaptureJobsTake) {
   std::string frame = video.readOut(12 * 9 * 4);
   ASSERT_EQ(frame.size(), 12u * 9 * 4);
   EXPECT_EQ(frame.substr(0, 4), std::string("\x00\xff\x00\xff", 4));
+  video.signal(SIGTERM);
+  EXPECT_EQ(video.wait().code, 0);
+}
+
+// X names its text in Latin-1 (STRING properties, atoms), and clients and
+// processes may name themselves with bytes that are not UTF-8: the listing
+// and the progress lines still hold valid UTF-8 only.
+TEST(List, EveryNameIsValidUtf8) {
+  if (!x11test::installed("xrandr")) GTEST_SKIP() << "xrandr is not installed";
+  e2e::Xvfb server(640, 480);
+  x11test::runOn(server, {"xrandr", "--setmonitor", "Caf\xe9", "320/85x480/127+320+0", "none"});
+  auto latin1 = e2e::paintWindow(server, 0, 0, 40, 30, 0xff0000, "Caf\xe9");  // WM_CLASS and WM_NAME
+  auto utf8 = e2e::paintWindow(server, 50, 0, 40, 30, 0x00ff00, "utf8");
+  {
+    x11test::Client client(server);
+    std::string title = "a\xff" "b\xc0\xaf" "c\xed\xa0\x80" "d\xe2\x82" "e\xf0\x9f\x98\x80";
+    xcb_change_property(client.get(), XCB_PROP_MODE_REPLACE, utf8.id, client.atom("_NET_WM_NAME"),
+                        client.atom("UTF8_STRING"), 8, uint32_t(title.size()), title.data());
+    free(xcb_get_input_focus_reply(client.get(), xcb_get_input_focus(client.get()), nullptr));
+  }
+  // No class: the application is named after its process, which an executable's file name names.
+  char folder[] = "/tmp/pellix-name-XXXXXX";
+  ASSERT_TRUE(mkdtemp(folder));
+  std::string program = std::string(folder) + "/caf\xe9";
+  std::filesystem::create_symlink(PAINT_WINDOW, program);
+  e2e::Child unnamed({program, "100", "0", "40", "30", "0000ff", ""}, server.environment());
+  ASSERT_TRUE(unnamed.readLine());
+  std::filesystem::remove_all(folder);
+
+  auto ending = e2e::run({"list"}, server.environment());
+  ASSERT_EQ(ending.code, 0) << ending.err;
+  auto listing = nlohmann::json::parse(ending.out);
+  ASSERT_FALSE(listing.contains("error")) << ending.out;
+  auto nameOf = [&](const char* kind, const char* key, const std::string& field, const nlohmann::json& value) {
+    for (auto& entry : listing[kind])
+      if (entry[key] == value) return entry[field].get<std::string>();
+    return std::string("(none)");
+  };
+  EXPECT_EQ(nameOf("displays", "x", "name", 320), "Caf\u00e9");
+  EXPECT_EQ(nameOf("applications", "pid", "name", latin1.process->pid()), "Caf\u00e9");
+  EXPECT_EQ(nameOf("windows", "id", "title", latin1.id), "Caf\u00e9");
+  // Each broken sequence becomes one U+FFFD; a whole character stays.
+  EXPECT_EQ(nameOf("windows", "id", "title", utf8.id),
+            "a\ufffd" "b\ufffd\ufffd" "c\ufffd\ufffd\ufffd" "d\ufffd" "e\U0001F600");
+  EXPECT_EQ(nameOf("applications", "pid", "name", unnamed.pid()), "caf\ufffd");
+
+  e2e::Child video(e2e::tool({"--verbose", "--crop", "0,0,8,8", "--exclude-pid",
+                              std::to_string(latin1.process->pid())}),
+                   server.environment());
+  auto said = video.waitErr("\"]\n");  // the end of the "capturing" line
+  EXPECT_NE(said.find("leaving out [\"Caf\u00e9\"]\n"), std::string::npos) << said;
   video.signal(SIGTERM);
   EXPECT_EQ(video.wait().code, 0);
 }

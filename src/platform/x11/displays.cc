@@ -2,6 +2,8 @@
 
 #include <xcb/randr.h>
 
+#include "platform/x11/encoding.h"
+
 namespace platform::x11 {
 
 namespace {
@@ -9,7 +11,8 @@ namespace {
 std::string atomName(Connection& connection, xcb_get_atom_name_cookie_t cookie) {
   Reply<xcb_get_atom_name_reply_t> name(xcb_get_atom_name_reply(connection.xcb(), cookie, nullptr));
   if (!name) return "";
-  return std::string(xcb_get_atom_name_name(name.get()), size_t(xcb_get_atom_name_name_length(name.get())));
+  // Atom names are Latin-1.
+  return latin1ToUtf8({xcb_get_atom_name_name(name.get()), size_t(xcb_get_atom_name_name_length(name.get()))});
 }
 
 std::vector<Monitor> fromMonitors(Connection& connection) {
@@ -66,8 +69,8 @@ std::vector<Monitor> fromCrtcs(Connection& connection) {
   for (size_t i = 0; i < found.size(); i++) {
     Reply<xcb_randr_get_output_info_reply_t> info(xcb_randr_get_output_info_reply(c, outputs[i], nullptr));
     if (info)
-      found[i].display.name.assign(reinterpret_cast<const char*>(xcb_randr_get_output_info_name(info.get())),
-                                   size_t(xcb_randr_get_output_info_name_length(info.get())));
+      found[i].display.name = validUtf8({reinterpret_cast<const char*>(xcb_randr_get_output_info_name(info.get())),
+                                         size_t(xcb_randr_get_output_info_name_length(info.get()))});
   }
   return found;
 }

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <map>
 
+#include "platform/x11/encoding.h"
+
 namespace platform::x11 {
 
 namespace {
@@ -108,39 +110,27 @@ std::vector<pid_t> owners(Connection& connection, const std::vector<xcb_window_t
 
 std::string propertyText(Connection& connection, const xcb_get_property_reply_t* reply) {
   if (!reply || reply->type == XCB_NONE || reply->format != 8) return "";
-  auto* bytes = static_cast<const unsigned char*>(xcb_get_property_value(reply));
-  size_t length = size_t(xcb_get_property_value_length(reply));
-  if (reply->type == connection.atoms().utf8String) return std::string(reinterpret_cast<const char*>(bytes), length);
-  std::string text;  // Latin-1 (STRING; COMPOUND_TEXT is read alike) to UTF-8
-  for (size_t i = 0; i < length; i++) {
-    unsigned char b = bytes[i];
-    if (b < 0x80) {
-      text += char(b);
-    } else {
-      text += char(0xc0 | (b >> 6));
-      text += char(0x80 | (b & 0x3f));
-    }
-  }
-  return text;
+  std::string_view bytes(static_cast<const char*>(xcb_get_property_value(reply)),
+                         size_t(xcb_get_property_value_length(reply)));
+  if (reply->type == connection.atoms().utf8String) return validUtf8(bytes);
+  return latin1ToUtf8(bytes);  // STRING; COMPOUND_TEXT is read alike
 }
 
 std::string classPart(const xcb_get_property_reply_t* reply) {
   if (!reply || reply->type == XCB_NONE || reply->format != 8) return "";
-  std::string value(static_cast<const char*>(xcb_get_property_value(reply)),
-                    size_t(xcb_get_property_value_length(reply)));
+  std::string_view value(static_cast<const char*>(xcb_get_property_value(reply)),
+                         size_t(xcb_get_property_value_length(reply)));
   auto end = value.find('\0');
-  if (end == std::string::npos) return "";
-  std::string name = value.substr(end + 1);
-  auto stop = name.find('\0');
-  if (stop != std::string::npos) name.resize(stop);
-  return name;
+  if (end == std::string_view::npos) return "";
+  auto name = value.substr(end + 1);
+  return latin1ToUtf8(name.substr(0, name.find('\0')));  // WM_CLASS is a STRING: Latin-1
 }
 
 std::string commandName(pid_t pid) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
   std::string name;
   std::getline(file, name);
-  return name;
+  return validUtf8(name);  // a process names itself with any bytes
 }
 
 }  // namespace platform::x11

@@ -25,13 +25,16 @@ std::vector<TopLevel> topLevels(Connection& connection);
 // client id, else the window's _NET_WM_PID.
 std::vector<pid_t> owners(Connection& connection, const std::vector<xcb_window_t>& windows);
 
-// The text of a property reply: UTF-8 as it is, STRING (Latin-1) converted.
+// The text of a property reply as valid UTF-8: UTF8_STRING with bad bytes
+// replaced, STRING (Latin-1) converted.
 std::string propertyText(Connection& connection, const xcb_get_property_reply_t* reply);
 
-// The class part of a WM_CLASS value ("instance\0class\0"), empty when absent.
+// The class part of a WM_CLASS value ("instance\0class\0", Latin-1) as UTF-8,
+// empty when absent.
 std::string classPart(const xcb_get_property_reply_t* reply);
 
-// /proc/<pid>/comm, without its line feed; empty when it cannot be read.
+// /proc/<pid>/comm, without its line feed, bad UTF-8 replaced; empty when it
+// cannot be read.
 std::string commandName(pid_t pid);
 
 }  // namespace platform::x11
