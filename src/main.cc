@@ -1,12 +1,12 @@
 // Wires the real platform services to the tool.
 #include <string_view>
 
-#include "front/entry.h"
-#include "front/globals.h"
+#include "front/dispatch.h"
 #include "platform/pulse/pulse_sound.h"
-#include "platform/x11/x11_capture.h"
 #include "platform/tesseract/tesseract_recognition.h"
-#include "text/service.h"
+#include "platform/x11/x11_capture.h"
+
+namespace {
 
 // Pictures from the X server, sound from the sound server.
 class DesktopCapture : public platform::X11Capture {
@@ -22,11 +22,12 @@ class DesktopCapture : public platform::X11Capture {
   platform::PulseSound sound_;
 };
 
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc > 1 && std::string_view(argv[1]) == "ocr") platform::limitOpenMPThreads(argv);
+  // The platform the jobs run on, alive until the process ends.
   static DesktopCapture desktop;
-  capture = &desktop;
   static platform::TesseractRecognition tesseract;
-  textRecognition = &tesseract;
-  enter(argc, argv);
+  enter(argc, argv, desktop, tesseract);
 }

@@ -5,8 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "front/globals.h"
-
 namespace {
 
 void writeLine(std::string_view message) {
@@ -20,8 +18,8 @@ void writeLine(std::string_view message) {
 
 }  // namespace
 
-void say(std::string_view message) {
-  if (options.verbose) writeLine(message);
+void say(bool verbose, std::string_view message) {
+  if (verbose) writeLine(message);
 }
 
 void fail(int32_t code, std::string_view message) {

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-// "pellix-capture: <message>\n" on standard error, only with --verbose.
-void say(std::string_view message);
+// "pellix-capture: <message>\n" on standard error when `verbose` (--verbose).
+void say(bool verbose, std::string_view message);
 
 // "pellix-capture: <message>\n" on standard error, always; then exits with `code`.
 [[noreturn]] void fail(int32_t code, std::string_view message);

@@ -77,7 +77,7 @@ std::optional<platform::Rect> readCrop(const std::string& text) {
 
 }  // namespace
 
-Options parse(const std::vector<std::string>& arguments, uint32_t mainDisplay, bool audio, bool shot) {
+Options parse(const std::vector<std::string>& arguments, uint32_t mainDisplay, Job job) {
   Options options;
   options.display = mainDisplay;
   for (size_t i = 0; i < arguments.size(); i++) {
@@ -113,7 +113,9 @@ Options parse(const std::vector<std::string>& arguments, uint32_t mainDisplay, b
       fail(2, "unknown argument " + name);
     }
   }
-  if (options.window && !options.size && !audio && !shot) fail(2, "--window needs --size");
-  if (shot && !options.out) fail(2, "shot needs --out <file.png>");
+  // Only the video stream scales a window to a size of the parent's choosing.
+  bool sized = job == Job::video;
+  if (options.window && !options.size && sized) fail(2, "--window needs --size");
+  if (job == Job::shot && !options.out) fail(2, "shot needs --out <file.png>");
   return options;
 }

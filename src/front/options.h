@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "front/job.h"
 #include "platform/content.h"
 
 struct Size {
@@ -27,7 +28,6 @@ struct Options {
 };
 
 // Reads `arguments` into Options, starting from the defaults with the main
-// display `mainDisplay`. `audio` and `shot` name the job; they change only the
-// final checks. A bad or missing value ends the process with exit code 2.
-Options parse(const std::vector<std::string>& arguments, uint32_t mainDisplay, bool audio = false,
-              bool shot = false);
+// display `mainDisplay`. The job changes only the final checks. A bad or
+// missing value ends the process with exit code 2.
+Options parse(const std::vector<std::string>& arguments, uint32_t mainDisplay, Job job = Job::video);

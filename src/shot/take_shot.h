@@ -3,6 +3,9 @@
 // the capture fails.
 #pragma once
 
+#include "front/options.h"
+#include "platform/capture.h"
 #include "platform/content.h"
 
-[[noreturn]] void takeShot(const platform::ShareableContent& content, const platform::Display& display);
+[[noreturn]] void takeShot(const Options& options, platform::Capture& capture,
+                          const platform::ShareableContent& content, const platform::Display& display);

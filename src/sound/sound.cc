@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "front/diagnostics.h"
-#include "front/globals.h"
 #include "sound/description.h"
 
 namespace {

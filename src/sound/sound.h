@@ -12,6 +12,15 @@
 
 #include "platform/stream.h"
 
+// Frames a second of the sound output.
+constexpr double soundRate = 48000;
+// Seconds: silence is filled up to this long before now.
+constexpr double soundLag = 0.03;
+// Seconds: silence is filled once the output is this far behind.
+constexpr double soundBehind = 0.06;
+// Seconds: within this, a buffer is written where the output ends, uncorrected.
+constexpr double soundSlack = 0.01;
+
 class Sound : public platform::StreamOutput, public platform::StreamDelegate {
  public:
   // Takes standard output as it is now.

@@ -5,8 +5,7 @@
 #include <charconv>
 
 #include "front/diagnostics.h"
-#include "front/globals.h"
-#include "video/target.h"
+#include "target/target.h"
 
 std::optional<Sounding> sounding;
 
@@ -17,7 +16,7 @@ using platform::RunningApplication;
 
 // The owner of the window named by --window, when there is such a window and
 // it has one.
-std::optional<RunningApplication> windowOwner(const platform::ShareableContent& content) {
+std::optional<RunningApplication> windowOwner(const Options& options, const platform::ShareableContent& content) {
   if (!options.window) return std::nullopt;
   for (auto& window : content.windows)
     if (window.windowID == *options.window) return window.owningApplication;
@@ -48,30 +47,31 @@ void sayStart(double frameZero) {
 
 }  // namespace
 
-void startSound(const platform::ShareableContent& content, const platform::Display& display) {
-  auto excluded = excludedApplications(content);
-  auto included = windowOwner(content);
+void startSound(const Options& options, platform::Capture& capture, const platform::ShareableContent& content,
+                const platform::Display& display) {
+  auto excluded = excludedApplications(options, content);
+  auto included = windowOwner(options, content);
   auto filter = included ? ContentFilter::including(display, {*included}) : ContentFilter::excluding(display, excluded);
 
   auto queue = std::make_shared<platform::SerialQueue>("pellix.sound");
-  double origin = capture->hostNow();
+  double origin = capture.hostNow();
   auto sound = std::make_unique<Sound>(origin);
-  auto stream = capture->makeStream(filter, soundConfiguration(), *sound);
+  auto stream = capture.makeStream(filter, soundConfiguration(), *sound);
   if (auto error = stream->addStreamOutput(*sound, platform::OutputType::audio, queue)) throw *error;
   if (auto error = stream->addStreamOutput(*sound, platform::OutputType::screen, queue)) throw *error;
   platform::startAndWait(*stream);
 
-  double wall = capture->wallNow();
-  double host = capture->hostNow();
+  double wall = capture.wallNow();
+  double host = capture.hostNow();
   sayStart(wall - (host - origin));
   if (included) {
-    say("recording the sound of " + included->applicationName);
+    say(options.verbose, "recording the sound of " + included->applicationName);
   } else {
     std::vector<std::string> names;
     for (auto& application : excluded) names.push_back(application.applicationName);
-    say("recording the sound, leaving out " + quotedList(names));
+    say(options.verbose, "recording the sound, leaving out " + quotedList(names));
   }
 
-  queue->repeat(std::chrono::milliseconds(10), [sound = sound.get()] { sound->keepTime(capture->hostNow()); });
+  queue->repeat(std::chrono::milliseconds(10), [sound = sound.get(), &capture] { sound->keepTime(capture.hostNow()); });
   sounding = Sounding{std::move(sound), std::move(stream), std::move(queue)};
 }

@@ -6,12 +6,15 @@
 #include <memory>
 #include <optional>
 
+#include "front/options.h"
+#include "platform/capture.h"
 #include "platform/content.h"
 #include "platform/queue.h"
 #include "platform/stream.h"
 #include "sound/sound.h"
 
-void startSound(const platform::ShareableContent& content, const platform::Display& display);
+void startSound(const Options& options, platform::Capture& capture, const platform::ShareableContent& content,
+                const platform::Display& display);
 
 // What keeps a running sound capture alive until the process ends: the stream,
 // its writer, and the "pellix.sound" queue that carries both outputs and the

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "platform/error.h"
-#include "text/service.h"
+
 
 namespace {
 
@@ -21,16 +21,16 @@ bool contains(const std::vector<std::string>& codes, const std::string& code) {
 
 }  // namespace
 
-std::vector<std::string> chooseLanguages() {
+std::vector<std::string> chooseLanguages(platform::TextRecognition& recognition) {
   std::vector<std::string> supported;
   try {
-    supported = textRecognition->supportedRecognitionLanguages(platform::RecognitionLevel::accurate);
+    supported = recognition.supportedRecognitionLanguages(platform::RecognitionLevel::accurate);
   } catch (const platform::Error&) {
     // Nothing matches then, and the default stands.
   }
 
   std::vector<std::string> chosen;
-  for (auto& preferred : textRecognition->preferredLanguages()) {
+  for (auto& preferred : recognition.preferredLanguages()) {
     if (contains(supported, preferred)) {
       chosen.push_back(preferred);
       continue;

@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/utsname.h>
+
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
-#include "front/globals.h"
 #include "text/unicode.h"
 
 namespace {
@@ -59,13 +62,41 @@ bool writeAside(const std::filesystem::path& aside, const std::string& text) {
   return close(fd) == 0 && done == text.size();
 }
 
+std::optional<std::filesystem::path> cachesDirectory() {
+  if (const char* xdg = getenv("XDG_CACHE_HOME"); xdg && *xdg) return xdg;
+  if (const char* home = getenv("HOME"); home && *home) return std::filesystem::path(home) / ".cache";
+  return std::nullopt;
+}
+
+std::string operatingSystemVersion() {
+  struct utsname system {};
+  uname(&system);
+  std::string pretty = system.sysname;
+  std::ifstream release("/etc/os-release");
+  for (std::string line; std::getline(release, line);) {
+    if (line.rfind("PRETTY_NAME=", 0) != 0) continue;
+    pretty = line.substr(12);
+    if (pretty.size() >= 2 && (pretty.front() == '"' || pretty.front() == '\'') &&
+        pretty.back() == pretty.front())
+      pretty = pretty.substr(1, pretty.size() - 2);
+    break;
+  }
+  return pretty + " " + system.release;
+}
+
 }  // namespace
 
-std::optional<std::string> failedLately() {
-  if (!accurateFailed) return std::nullopt;
-  auto text = readWhole(*accurateFailed);
+Marker thisSystemsMarker() {
+  Marker marker{std::nullopt, operatingSystemVersion()};
+  if (auto caches = cachesDirectory()) marker.path = *caches / "pellix-capture/accurate-text-failed";
+  return marker;
+}
+
+std::optional<std::string> failedLately(const Marker& marker) {
+  if (!marker.path) return std::nullopt;
+  auto text = readWhole(*marker.path);
   if (!text || !validUtf8(*text)) return std::nullopt;
-  auto seconds = age(*accurateFailed);
+  auto seconds = age(*marker.path);
   if (!seconds || !(*seconds < markerLifetime)) return std::nullopt;
 
   // The build line, then everything after its line feed, which may hold more
@@ -74,18 +105,18 @@ std::optional<std::string> failedLately() {
   if (start == std::string::npos) return std::nullopt;
   size_t end = lineFeed(*text, start);
   if (end == std::string::npos || end + 1 == text->size()) return std::nullopt;
-  if (text->compare(start, end - start, thisBuild) != 0) return std::nullopt;
+  if (text->compare(start, end - start, marker.build) != 0) return std::nullopt;
   return text->substr(end + 1);
 }
 
-void markAccurateFailed(const std::string& description) {
-  if (!accurateFailed) return;
+void markAccurateFailed(const Marker& marker, const std::string& description) {
+  if (!marker.path) return;
   std::error_code ignored;
-  std::filesystem::create_directories(accurateFailed->parent_path(), ignored);
+  std::filesystem::create_directories(marker.path->parent_path(), ignored);
   // Written aside, then renamed over the marker: the rename is atomic.
-  auto aside = *accurateFailed;
+  auto aside = *marker.path;
   aside += ".new-" + std::to_string(getpid());
-  if (writeAside(aside, thisBuild + "\n" + description))
-    std::filesystem::rename(aside, *accurateFailed, ignored);
+  if (writeAside(aside, marker.build + "\n" + description))
+    std::filesystem::rename(aside, *marker.path, ignored);
   std::filesystem::remove(aside, ignored);
 }

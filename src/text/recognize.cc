@@ -22,7 +22,7 @@ platform::TextRecognitionRequest recognize(TextService& service, const platform:
   try {
     auto first = textRequest(service.languages,
                              service.fastLevel ? RecognitionLevel::fast : RecognitionLevel::accurate);
-    textRecognition->perform(first, image);
+    service.recognition.perform(first, image);
     return first;
   } catch (const platform::Error& error) {
     if (service.fastLevel) throw;
@@ -32,9 +32,9 @@ platform::TextRecognitionRequest recognize(TextService& service, const platform:
   // When this attempt fails too, nothing changes: the next image tries the
   // accurate level again.
   auto second = textRequest(service.languages, RecognitionLevel::fast);
-  textRecognition->perform(second, image);
+  service.recognition.perform(second, image);
   service.fastLevel = true;
   service.fastReason = accurateError->description;
-  markAccurateFailed(accurateError->description);
+  markAccurateFailed(service.marker, accurateError->description);
   return second;
 }

@@ -7,4 +7,4 @@
 #include "platform/text.h"
 
 // Nothing when the bitmap cannot be made.
-std::shared_ptr<const platform::Image> sampleLine();
+std::shared_ptr<const platform::Image> sampleLine(platform::TextRecognition& recognition);

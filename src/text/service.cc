@@ -10,8 +10,6 @@
 #include "text/sample_line.h"
 #include "text/words.h"
 
-platform::TextRecognition* textRecognition = nullptr;
-
 namespace {
 
 std::string joined(const std::vector<std::string>& codes) {
@@ -22,15 +20,15 @@ std::string joined(const std::vector<std::string>& codes) {
 
 }  // namespace
 
-void readText() {
-  TextService service;
+void serveText(platform::TextRecognition& recognition, const Marker& marker) {
+  TextService service{recognition, marker};
   answer({{"preparing", true}});
-  service.languages = chooseLanguages();
-  service.fastReason = failedLately();
+  service.languages = chooseLanguages(recognition);
+  service.fastReason = failedLately(marker);
   service.fastLevel = service.fastReason.has_value();
 
   // A recognizer that cannot read at all is found here, before any request.
-  if (auto sample = sampleLine()) {
+  if (auto sample = sampleLine(recognition)) {
     try {
       recognize(service, *sample);
     } catch (const platform::Error& error) {
@@ -58,7 +56,7 @@ void handleLine(TextService& service, const std::string& line) {
   }
   const std::string& name = path->get_ref<const std::string&>();
 
-  auto image = textRecognition->openImage(name);
+  auto image = service.recognition.openImage(name);
   if (!image) {
     answer({{"error", "cannot open " + name}});
     return;

@@ -9,12 +9,12 @@
 
 #include "front/answer.h"
 #include "platform/text.h"
-
-// The recognizer, chosen by main.
-extern platform::TextRecognition* textRecognition;
+#include "text/marker.h"
 
 // What the service holds for its whole life.
 struct TextService {
+  platform::TextRecognition& recognition;
+  Marker marker;                          // where a failing accurate level is remembered
   std::vector<std::string> languages;     // chosen once, never empty
   bool fastLevel = false;                 // once true, stays true
   std::optional<std::string> fastReason;  // why not accurate; present exactly when fastLevel
@@ -22,7 +22,7 @@ struct TextService {
 
 // Announces itself, chooses the languages, tests the recognizer once, says
 // it is ready and serves standard input to its end. Exits with code 0.
-[[noreturn]] void readText();
+[[noreturn]] void serveText(platform::TextRecognition& recognition, const Marker& marker);
 
 // Serves one request line with exactly one answer line.
 void handleLine(TextService& service, const std::string& line);

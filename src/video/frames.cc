@@ -41,7 +41,7 @@ void copyRow(uint8_t* to, const uint8_t* from, size_t bytes) {
 
 }  // namespace
 
-Frames::Frames(int64_t width, int64_t height) : width(width), height(height) {}
+Frames::Frames(int64_t width, int64_t height, bool verbose) : width(width), height(height), verbose_(verbose) {}
 
 Frame Frames::newest() {
   std::lock_guard guard(lock_);
@@ -73,7 +73,7 @@ void Frames::stream(platform::Stream&, const platform::SampleBuffer& sample, pla
   const platform::PixelBuffer& pixels = *sample.imageBuffer;
   if (!pixels.baseAddress) return;
 
-  if (latestIsEmpty()) say("first frame");
+  if (latestIsEmpty()) say(verbose_, "first frame");
 
   size_t rows = std::min<size_t>(pixels.height, size_t(height));
   size_t columns = std::min<size_t>(pixels.width, size_t(width));

@@ -16,7 +16,8 @@ using Frame = std::shared_ptr<const FrameBytes>;
 
 class Frames : public platform::StreamOutput, public platform::StreamDelegate {
  public:
-  Frames(int64_t width, int64_t height);
+  // With `verbose`, says when the first frame comes.
+  Frames(int64_t width, int64_t height, bool verbose = false);
 
   // The newest packed frame, or none before the first; any thread.
   Frame newest();
@@ -33,6 +34,7 @@ class Frames : public platform::StreamOutput, public platform::StreamDelegate {
   bool latestIsEmpty();
   std::shared_ptr<FrameBytes> blank();
 
+  const bool verbose_;
   std::mutex lock_;
   Frame latest_;  // guarded by lock_
   // Memory of earlier frames, reused once nobody holds them (frames queue only).

@@ -16,7 +16,6 @@
 #include <regex>
 #include <thread>
 
-#include "front/globals.h"
 #include "harness.h"
 #include "text/marker.h"
 
@@ -286,14 +285,13 @@ TEST_F(FaultService, TenThousandRequestsKeepMemoryFlat) {
 // moment finds one whole marker, never a mixture or a part.
 TEST(Fault, AMarkerWrittenByManyProcessesIsNeverTorn) {
   auto folder = temporaryFolder();
-  accurateFailed = folder / "pellix-capture" / "accurate-text-failed";
-  thisBuild = "Fault OS 1";
+  const Marker marker{folder / "pellix-capture" / "accurate-text-failed", "Fault OS 1"};
   auto description = [](int writer) { return std::string(20000 + writer * 1000, char('a' + writer)); };
   std::vector<pid_t> writers;
   for (int writer = 0; writer < 8; writer++) {
     pid_t pid = fork();
     if (pid == 0) {
-      for (int i = 0; i < 200; i++) markAccurateFailed(description(writer));
+      for (int i = 0; i < 200; i++) markAccurateFailed(marker, description(writer));
       _exit(0);
     }
     writers.push_back(pid);
@@ -302,19 +300,18 @@ TEST(Fault, AMarkerWrittenByManyProcessesIsNeverTorn) {
   for (bool running = true; running; reads++) {
     running = false;
     for (pid_t pid : writers) running |= waitpid(pid, nullptr, WNOHANG) == 0;
-    if (auto marker = failedLately()) {
+    if (auto stored = failedLately(marker)) {
       found++;
-      char c = (*marker)[0];
+      char c = (*stored)[0];
       ASSERT_TRUE(c >= 'a' && c < 'a' + 8);
-      ASSERT_EQ(*marker, description(c - 'a'));
+      ASSERT_EQ(*stored, description(c - 'a'));
     }
   }
   EXPECT_GT(found, 0) << reads;
   for (pid_t pid : writers) waitpid(pid, nullptr, 0);
   size_t left = 0;
-  for (auto& entry : fs::directory_iterator(folder / "pellix-capture")) left += entry.path() != *accurateFailed;
+  for (auto& entry : fs::directory_iterator(folder / "pellix-capture")) left += entry.path() != *marker.path;
   EXPECT_EQ(left, 0u) << "files set aside were left behind";
-  accurateFailed.reset();
   fs::remove_all(folder);
 }
 

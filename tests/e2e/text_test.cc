@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "front/globals.h"
 #include "harness.h"
+#include "text/marker.h"
 
 namespace {
 
@@ -204,7 +204,7 @@ TEST_F(Text, AWideImageIsReadAtTheAccurateLevel) {
 TEST_F(Text, AMarkerFromThisSystemStartsAtTheFastLevel) {
   fs::create_directories(folder / "cache" / "pellix-capture");
   std::ofstream(folder / "cache" / "pellix-capture" / "accurate-text-failed", std::ios::binary)
-      << operatingSystemVersion() << "\nthe accurate level\nfailed";
+      << thisSystemsMarker().build << "\nthe accurate level\nfailed";
   auto blank = pgm("blank.pgm", 64, 64);
   auto ending = e2e::run({"ocr"}, environment, request(blank));
   EXPECT_EQ(ending.out,

@@ -4,23 +4,18 @@
 #include <unistd.h>
 
 #include "front/answer.h"
-#include "front/globals.h"
 #include "support/captured.h"
 
 namespace {
 
 TEST(Say, WritesOnlyWithVerbose) {
-  options.verbose = false;
-  EXPECT_EQ(captured(2, [] { say("first frame"); }), "");
-  options.verbose = true;
-  EXPECT_EQ(captured(2, [] { say("first frame"); }), "pellix-capture: first frame\n");
-  EXPECT_EQ(captured(2, [] { say(""); }).size(), 17u);
-  EXPECT_EQ(captured(2, [] { say("Bildschirm \xc3\xa4"); }), "pellix-capture: Bildschirm \xc3\xa4\n");
-  options.verbose = false;
+  EXPECT_EQ(captured(2, [] { say(false, "first frame"); }), "");
+  EXPECT_EQ(captured(2, [] { say(true, "first frame"); }), "pellix-capture: first frame\n");
+  EXPECT_EQ(captured(2, [] { say(true, ""); }).size(), 17u);
+  EXPECT_EQ(captured(2, [] { say(true, "Bildschirm \xc3\xa4"); }), "pellix-capture: Bildschirm \xc3\xa4\n");
 }
 
 TEST(Fail, WritesItsLineEvenWithoutVerboseAndExits) {
-  options.verbose = false;
   EXPECT_EXIT(fail(3, "screen recording is not allowed for this app"), testing::ExitedWithCode(3),
               "^pellix-capture: screen recording is not allowed for this app\n$");
   EXPECT_EXIT(fail(2, ""), testing::ExitedWithCode(2), "^pellix-capture: \n$");

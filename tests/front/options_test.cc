@@ -59,7 +59,7 @@ TEST(Options, NumberListsDropUnreadablePieces) {
 struct Refusal {
   Args arguments;
   std::string message;
-  bool audio = false, shot = false;
+  Job job = Job::video;
 };
 
 std::string escaped(std::string text) {
@@ -75,7 +75,7 @@ class OptionRefusal : public testing::TestWithParam<Refusal> {};
 
 TEST_P(OptionRefusal, EndsWithItsMessage) {
   auto& r = GetParam();
-  EXPECT_EXIT(parse(r.arguments, mainDisplay, r.audio, r.shot), testing::ExitedWithCode(2),
+  EXPECT_EXIT(parse(r.arguments, mainDisplay, r.job), testing::ExitedWithCode(2),
               "^pellix-capture: " + escaped(r.message) + "\n$");
 }
 
@@ -119,8 +119,8 @@ std::vector<Refusal> refusals() {
       {{"--fps=30"}, "unknown argument --fps=30"},
       {{"video"}, "unknown argument video"},
       {{"--window", "7"}, "--window needs --size"},
-      {{"--window", "7"}, "shot needs --out <file.png>", false, true},
-      {{}, "shot needs --out <file.png>", false, true},
+      {{"--window", "7"}, "shot needs --out <file.png>", Job::shot},
+      {{}, "shot needs --out <file.png>", Job::shot},
       // The first failing argument decides; the final checks come last.
       {{"--fps", "x", "--bogus"}, "--fps needs a number"},
       {{"--window", "7", "--bogus"}, "unknown argument --bogus"},
@@ -130,9 +130,10 @@ std::vector<Refusal> refusals() {
 
 INSTANTIATE_TEST_SUITE_P(Table, OptionRefusal, testing::ValuesIn(refusals()));
 
-TEST(Options, AWindowWithoutSizePassesForAudioAndShot) {
-  EXPECT_EQ(parse({"--window", "7"}, mainDisplay, true, false).window, 7u);
-  EXPECT_EQ(parse({"--window", "7", "--out", "a.png"}, mainDisplay, false, true).window, 7u);
+TEST(Options, AWindowWithoutSizePassesForAudioShotAndList) {
+  EXPECT_EQ(parse({"--window", "7"}, mainDisplay, Job::audio).window, 7u);
+  EXPECT_EQ(parse({"--window", "7", "--out", "a.png"}, mainDisplay, Job::shot).window, 7u);
+  EXPECT_EQ(parse({"--window", "7"}, mainDisplay, Job::list).window, 7u);
 }
 
 }  // namespace

@@ -7,32 +7,28 @@
 #include <filesystem>
 #include <fstream>
 
-#include "front/globals.h"
 #include "text/marker.h"
 #include "text/unicode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool ready = [] {
+  static const Marker marker = [] {
     char name[] = "/tmp/pellix-fuzz-XXXXXX";
-    accurateFailed = std::filesystem::path(mkdtemp(name)) / "caches" / "accurate-text-failed";
-    thisBuild = "Fuzz OS 1 (fuzz) 6.1.0";
-    return true;
+    return Marker{std::filesystem::path(mkdtemp(name)) / "caches" / "accurate-text-failed", "Fuzz OS 1 (fuzz) 6.1.0"};
   }();
-  (void)ready;
   std::string text(reinterpret_cast<const char*>(data), size);
 
-  std::filesystem::create_directories(accurateFailed->parent_path());
-  std::ofstream(*accurateFailed, std::ios::binary) << text;
-  if (auto read = failedLately()) {
+  std::filesystem::create_directories(marker.path->parent_path());
+  std::ofstream(*marker.path, std::ios::binary) << text;
+  if (auto read = failedLately(marker)) {
     if (text.size() < read->size() || text.compare(text.size() - read->size(), read->size(), *read) != 0) abort();
-    if (text.find(thisBuild) == std::string::npos) abort();
+    if (text.find(marker.build) == std::string::npos) abort();
   }
 
   // The tool's own marker for a description it could have met.
   if (!text.empty() && validUtf8(text)) {
-    markAccurateFailed(text);
-    if (failedLately() != text) abort();
+    markAccurateFailed(marker, text);
+    if (failedLately(marker) != text) abort();
   }
-  std::filesystem::remove_all(accurateFailed->parent_path());
+  std::filesystem::remove_all(marker.path->parent_path());
   return 0;
 }

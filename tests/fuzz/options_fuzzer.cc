@@ -33,6 +33,7 @@ bool known(const std::string& message, const std::vector<std::string>& arguments
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   bool audio = data[0] & 1, shot = data[0] & 2;
+  Job job = shot ? Job::shot : audio ? Job::audio : Job::video;
   std::vector<std::string> arguments;
   if (size > 1) {
     std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
@@ -44,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   try {
-    Options options = parse(arguments, 7, audio, shot);
+    Options options = parse(arguments, 7, job);
     if (options.window && !options.size && !audio && !shot) abort();
     if (shot && !options.out) abort();
     if (options.fps < 1 || options.fps > INT32_MAX) abort();

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "front/globals.h"
 #include "fuzz/captured_output.h"
 #include "platform/fake/fake_text.h"
 #include "text/line_reader.h"
@@ -17,8 +16,7 @@ namespace {
 struct Setup {
   Setup() {
     char name[] = "/tmp/pellix-fuzz-XXXXXX";
-    accurateFailed = std::filesystem::path(mkdtemp(name)) / "accurate-text-failed";
-    thisBuild = "Fuzz OS 1";
+    marker = Marker{std::filesystem::path(mkdtemp(name)) / "accurate-text-failed", "Fuzz OS 1"};
     auto words = std::make_shared<platform::FakeImage>("words.png", 200, 40);
     words->text = {platform::observation("two words", {{{0, 3}, {0.1, 0.2, 0.3, 0.4}}}),
                    platform::observation("")};
@@ -28,8 +26,8 @@ struct Setup {
     neither->accurateError = neither->fastError = platform::Error{-2, "unreadable"};
     for (auto& image : {words, fast, neither}) recognizer.files[image->name] = image;
     recognizer.supported = {"en-US"};
-    textRecognition = &recognizer;
   }
+  Marker marker;
   platform::FakeTextRecognition recognizer;
   CapturedOutput output;
 };
@@ -40,8 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Setup setup;
   int input = memfd_create("stdin", 0);
   if (input < 0 || write(input, data, size) != ssize_t(size) || lseek(input, 0, SEEK_SET) != 0) abort();
-  TextService service;
-  service.languages = {"en-US"};
+  TextService service{setup.recognizer, setup.marker, {"en-US"}};
   LineReader reader(input);
   size_t requests = 0;
   while (auto line = reader.next()) {
@@ -60,6 +57,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
   }
   if (lines != requests) abort();
-  std::filesystem::remove(*accurateFailed);
+  std::filesystem::remove(*setup.marker.path);
   return 0;
 }

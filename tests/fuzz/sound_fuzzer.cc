@@ -8,7 +8,6 @@
 #include <limits>
 #include <vector>
 
-#include "front/globals.h"
 #include "fuzz/captured_output.h"
 #include "platform/stream.h"
 #include "sound/sound.h"
@@ -62,7 +61,6 @@ platform::AudioStreamBasicDescription formatFrom(FuzzedDataProvider& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static CapturedOutput output;
-  soundRate = 48000, soundLag = 0.03, soundBehind = 0.06, soundSlack = 0.01;
   output.clear();
   FuzzedDataProvider input(data, size);
   Sound sound(origin);

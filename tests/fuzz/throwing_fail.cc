@@ -6,7 +6,7 @@
 
 #include "fuzz/throwing_fail.h"
 
-void say(std::string_view) {}
+void say(bool, std::string_view) {}
 
 void fail(int32_t code, std::string_view message) { throw Failed{code, std::string(message)}; }
 

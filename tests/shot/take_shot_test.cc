@@ -8,10 +8,9 @@
 #include <fstream>
 #include <thread>
 
-#include "front/globals.h"
 #include "platform/fake/fake_capture.h"
 #include "support/png_chunks.h"
-#include "video/driver.h"
+#include "front/dispatch.h"
 
 namespace {
 
@@ -26,7 +25,6 @@ class Shot : public testing::Test {
     fake.content.applications = {{101, "Terminal"}, {202, "Mail"}};
     fake.content.windows = {{4711, {10, 20, 333.5, 200.25}, "notes", true, fake.content.applications[0]}};
     fake.modes[7] = {2880, 1800};
-    capture = &fake;
     // The same folder in a death test's child, which runs this again.
     folder = fs::temp_directory_path() / ("pellix-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::create_directories(folder);
@@ -38,11 +36,10 @@ class Shot : public testing::Test {
   // Runs the whole shot job as the driver does, its answer going to a file.
   void shoot(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"--out", out});
-    options = parse(arguments, fake.mainDisplay, false, true);
+    Options options = parse(arguments, fake.mainDisplay, Job::shot);
     int fd = open(answerFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(fd, 1);
-    shot = true;
-    drive();
+    runCaptureJob(Job::shot, options, fake);
   }
   std::string answerLine() {
     std::ifstream file(answerFile);
@@ -74,10 +71,10 @@ TEST_F(Shot, TheWholeDisplayWithoutModeAtSeventyTwoDotsPerInch) {
 }
 
 TEST_F(Shot, SetsTheDisplayTarget) {
-  options = parse({"--out", out, "--crop", "100,50,-10.9,300", "--exclude-pid", "202"}, 7, false, true);
+  Options options = parse({"--out", out, "--crop", "100,50,-10.9,300", "--exclude-pid", "202"}, 7, Job::shot);
   fake.screenshotError = platform::Error{5, "probe"};
   try {
-    takeShot(fake.content, fake.content.displays[0]);
+    takeShot(options, fake, fake.content, fake.content.displays[0]);
   } catch (const platform::Error&) {
   }
   ASSERT_TRUE(fake.shotConfiguration);
@@ -99,10 +96,10 @@ TEST_F(Shot, AWindowAtItsOwnSizeTimesItsScale) {
   } cases[] = {{2, 667, 401}, {1.5, 500, 300}, {1, 334, 200}};
   for (auto& c : cases) {
     fake.windowScale = c.scale;
-    options = parse({"--out", out, "--window", "4711", "--crop", "0,0,5,5"}, 7, false, true);
+    Options options = parse({"--out", out, "--window", "4711", "--crop", "0,0,5,5"}, 7, Job::shot);
     fake.screenshotError = platform::Error{5, "probe"};
     try {
-      takeShot(fake.content, fake.content.displays[0]);
+      takeShot(options, fake, fake.content, fake.content.displays[0]);
     } catch (const platform::Error&) {
     }
     EXPECT_EQ(fake.shotConfiguration->width, c.width) << c.scale;

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <limits>
 
-#include "front/globals.h"
 #include "platform/fake/fake_capture.h"
 
 namespace {

@@ -6,9 +6,8 @@
 
 #include <thread>
 
-#include "front/globals.h"
 #include "platform/fake/fake_capture.h"
-#include "video/driver.h"
+#include "front/dispatch.h"
 
 namespace {
 
@@ -67,7 +66,6 @@ class StartSoundTest : public testing::Test {
     owned.owningApplication = platform::RunningApplication{20, "Beta \"B\""};
     orphan.windowID = 101;
     fake.content.windows = {orphan, owned};
-    capture = &fake;
     options = Options{};
     options.display = display.displayID;
   }
@@ -77,7 +75,6 @@ class StartSoundTest : public testing::Test {
       dup2(saved_[fd], fd);
       close(saved_[fd]);
     }
-    options = Options{};
   }
 
   static std::string contents(int fd) {
@@ -88,8 +85,11 @@ class StartSoundTest : public testing::Test {
     return text;
   }
 
+  void startSound() { ::startSound(options, fake, fake.content, display); }
+
   platform::Display display{7, 1440, 900, "main", 0, 0};
   ScriptedCapture fake;
+  Options options;
   int saved_[3] = {-1, -1, -1};
 };
 
@@ -115,7 +115,7 @@ TEST_F(StartSoundTest, ChoosesTheTargetAndSaysWhatItRecords) {
     options.verbose = true;
     options.excluded = c.excluded;
     options.window = c.window;
-    startSound(fake.content, display);
+    startSound();
     auto& filter = fake.lastStream()->filter;
     EXPECT_EQ(filter.kind, c.kind) << c.line;
     EXPECT_EQ(filter.display.displayID, 7u);
@@ -127,7 +127,7 @@ TEST_F(StartSoundTest, ChoosesTheTargetAndSaysWhatItRecords) {
 }
 
 TEST_F(StartSoundTest, ConfiguresTwoByTwoPixelsOncePerSecondWithStereoSound) {
-  startSound(fake.content, display);
+  startSound();
   platform::StreamConfiguration expected;
   expected.capturesAudio = true;
   expected.sampleRate = 48000;
@@ -157,7 +157,7 @@ TEST_F(StartSoundTest, ConfiguresTwoByTwoPixelsOncePerSecondWithStereoSound) {
 }
 
 TEST_F(StartSoundTest, BothOutputsAndTheTimerShareTheSoundQueue) {
-  startSound(fake.content, display);
+  startSound();
   auto* stream = fake.lastStream();
   EXPECT_TRUE(stream->started);
   ASSERT_EQ(stream->outputs.size(), 2u);
@@ -178,7 +178,7 @@ TEST_F(StartSoundTest, BothOutputsAndTheTimerShareTheSoundQueue) {
 TEST_F(StartSoundTest, TheStartLineGivesTheWallClockTimeOfFrameZero) {
   fake.stepping = true;
   fake.wall = 1700000000.5;
-  startSound(fake.content, display);
+  startSound();
   // Frame 0 is the first host reading; the line's host reading came a quarter second later.
   EXPECT_EQ(contents(2), "start 1700000000.250000\n");
 }
@@ -186,7 +186,7 @@ TEST_F(StartSoundTest, TheStartLineGivesTheWallClockTimeOfFrameZero) {
 TEST_F(StartSoundTest, RefusalsComeBackWithoutAStartLine) {
   fake.addOutputError = Error{-3802, "no output"};
   try {
-    startSound(fake.content, display);
+    startSound();
     ADD_FAILURE() << "no error";
   } catch (const Error& error) {
     EXPECT_EQ(error.code, -3802);
@@ -196,7 +196,7 @@ TEST_F(StartSoundTest, RefusalsComeBackWithoutAStartLine) {
 
   fake.addOutputError.reset();
   fake.startError = Error{-3801, "declined"};
-  EXPECT_THROW(startSound(fake.content, display), Error);
+  EXPECT_THROW(startSound(), Error);
   EXPECT_EQ(contents(2), "");
   EXPECT_EQ(contents(1), "");
   EXPECT_FALSE(sounding);
@@ -210,14 +210,12 @@ TEST_F(StartSoundTest, ADeclinedStartEndsWithThreeThroughTheDriver) {
   } cases[] = {{-3801, 3}, {-3805, 2}};
   for (auto& c : cases) {
     fake.startError = Error{c.code, "the user declined"};
-    audio = true;
     EXPECT_EXIT(
         {
           for (int fd : {1, 2}) dup2(saved_[fd], fd);
-          drive();
+          runCaptureJob(Job::audio, options, fake);
         },
         testing::ExitedWithCode(c.exit), "^pellix-capture: the capture could not start: the user declined\n$");
-    audio = false;
   }
 }
 

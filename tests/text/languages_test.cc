@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/fake/fake_text.h"
-#include "text/service.h"
 
 namespace {
 
@@ -28,21 +27,19 @@ TEST(ChooseLanguages, MatchesExactlyOrByPrimarySubtagInTheUsersOrder) {
       {{"--", ""}, {"en-US", "-"}, {"-"}},
   };
   platform::FakeTextRecognition fake;
-  textRecognition = &fake;
   for (auto& c : cases) {
     fake.preferred = c.preferred;
     fake.supported = c.supported;
-    EXPECT_EQ(chooseLanguages(), c.chosen) << testing::PrintToString(c.preferred);
+    EXPECT_EQ(chooseLanguages(fake), c.chosen) << testing::PrintToString(c.preferred);
   }
 }
 
 TEST(ChooseLanguages, FailedQueryLeavesTheDefault) {
   platform::FakeTextRecognition fake;
-  textRecognition = &fake;
   fake.preferred = {"de-DE"};
   fake.supported = {"de-DE"};
   fake.supportedError = platform::Error{1, "no languages"};
-  EXPECT_EQ(chooseLanguages(), Codes{"en-US"});
+  EXPECT_EQ(chooseLanguages(fake), Codes{"en-US"});
 }
 
 }  // namespace

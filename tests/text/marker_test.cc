@@ -9,7 +9,7 @@
 
 namespace {
 
-class Marker : public TextTest {
+class MarkerFile : public TextTest {
  protected:
   // Dates the marker `seconds` before now (after it, when negative).
   void age(double seconds) {
@@ -20,59 +20,59 @@ class Marker : public TextTest {
   }
 };
 
-TEST_F(Marker, CountsForSevenDaysUnderTheSameSystem) {
+TEST_F(MarkerFile, CountsForSevenDaysUnderTheSameSystem) {
   const double hour = 3600, week = 604800;
   struct Case {
     std::string text;
     double age;
     std::optional<std::string> reason;
   } cases[] = {
-      {thisBuild + "\nno accurate level", hour, "no accurate level"},
-      {thisBuild + "\nfirst\nsecond\n", hour, "first\nsecond\n"},
-      {thisBuild + "\n\nblank first", hour, "\nblank first"},
-      {"\n\n" + thisBuild + "\nafter empty lines", hour, "after empty lines"},
-      {thisBuild + "\nin the future", -hour, "in the future"},
-      {thisBuild + "\njust in time", week - 60, "just in time"},
-      {thisBuild + "\ntoo old", week, std::nullopt},
-      {thisBuild + "\nmuch too old", 3 * week, std::nullopt},
+      {build + "\nno accurate level", hour, "no accurate level"},
+      {build + "\nfirst\nsecond\n", hour, "first\nsecond\n"},
+      {build + "\n\nblank first", hour, "\nblank first"},
+      {"\n\n" + build + "\nafter empty lines", hour, "after empty lines"},
+      {build + "\nin the future", -hour, "in the future"},
+      {build + "\njust in time", week - 60, "just in time"},
+      {build + "\ntoo old", week, std::nullopt},
+      {build + "\nmuch too old", 3 * week, std::nullopt},
       {"Other OS 2\nfrom another system", hour, std::nullopt},
-      {thisBuild, hour, std::nullopt},
-      {thisBuild + "\n", hour, std::nullopt},
+      {build, hour, std::nullopt},
+      {build + "\n", hour, std::nullopt},
       {"", hour, std::nullopt},
       // A carriage return and line feed is one character, not a line feed.
-      {thisBuild + "\r\nwindows line", hour, std::nullopt},
-      {thisBuild + "\nbad \xff byte", hour, std::nullopt},
+      {build + "\r\nwindows line", hour, std::nullopt},
+      {build + "\nbad \xff byte", hour, std::nullopt},
   };
   for (auto& c : cases) {
     writeMarker(c.text);
     age(c.age);
-    EXPECT_EQ(failedLately(), c.reason) << testing::PrintToString(c.text);
+    EXPECT_EQ(failedLately(markerFile()), c.reason) << testing::PrintToString(c.text);
   }
 }
 
-TEST_F(Marker, NoCachesFolderMeansNoMarker) {
-  writeMarker(thisBuild + "\nreason");
-  accurateFailed.reset();
-  EXPECT_EQ(failedLately(), std::nullopt);
-  markAccurateFailed("another reason");
-  EXPECT_EQ(markerText(), thisBuild + "\nreason");
+TEST_F(MarkerFile, NoCachesFolderMeansNoMarker) {
+  writeMarker(build + "\nreason");
+  Marker nowhere{std::nullopt, build};
+  EXPECT_EQ(failedLately(nowhere), std::nullopt);
+  markAccurateFailed(nowhere, "another reason");
+  EXPECT_EQ(markerText(), build + "\nreason");
 }
 
-TEST_F(Marker, IsWrittenWithItsFoldersAndReadBack) {
-  markAccurateFailed("engine\nwould not load");
-  EXPECT_EQ(markerText(), thisBuild + "\nengine\nwould not load");
-  EXPECT_EQ(failedLately(), "engine\nwould not load");
+TEST_F(MarkerFile, IsWrittenWithItsFoldersAndReadBack) {
+  markAccurateFailed(markerFile(), "engine\nwould not load");
+  EXPECT_EQ(markerText(), build + "\nengine\nwould not load");
+  EXPECT_EQ(failedLately(markerFile()), "engine\nwould not load");
 
-  markAccurateFailed("later");
-  EXPECT_EQ(markerText(), thisBuild + "\nlater");
+  markAccurateFailed(markerFile(), "later");
+  EXPECT_EQ(markerText(), build + "\nlater");
   // Nothing is left beside it.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(marker.parent_path()), {}), 1);
 }
 
-TEST_F(Marker, AnUnwritableFolderIsIgnored) {
+TEST_F(MarkerFile, AnUnwritableFolderIsIgnored) {
   std::ofstream(folder / "caches");
-  markAccurateFailed("reason");
-  EXPECT_EQ(failedLately(), std::nullopt);
+  markAccurateFailed(markerFile(), "reason");
+  EXPECT_EQ(failedLately(markerFile()), std::nullopt);
 }
 
 }  // namespace

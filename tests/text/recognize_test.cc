@@ -12,7 +12,7 @@ constexpr auto fast = RecognitionLevel::fast;
 
 class Recognize : public TextTest {
  protected:
-  TextService service{{"de-DE", "en-US"}, false, std::nullopt};
+  TextService service{fake, markerFile(), {"de-DE", "en-US"}};
 };
 
 TEST_F(Recognize, AsksTheAccurateLevelWithTheServiceSettings) {
@@ -40,7 +40,7 @@ TEST_F(Recognize, AFastSuccessAfterAnAccurateFailureSwitchesForGood) {
   EXPECT_EQ(fake.levels(), (Levels{accurate, fast}));
   EXPECT_TRUE(service.fastLevel);
   EXPECT_EQ(service.fastReason, "accurate level\nunavailable");
-  EXPECT_EQ(markerText(), thisBuild + "\naccurate level\nunavailable");
+  EXPECT_EQ(markerText(), build + "\naccurate level\nunavailable");
 
   // From now on only the fast level is asked, and its failure is thrown at once.
   auto next = image("next");

@@ -33,7 +33,7 @@ class Service : public TextTest {
     if (child == 0) {
       dup2(in, STDIN_FILENO);
       dup2(out, STDOUT_FILENO);
-      readText();
+      serveText(fake, markerFile());
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -102,7 +102,7 @@ TEST_F(Service, EndsAtOnceAtTheEndOfInput) {
 }
 
 TEST_F(Service, AValidMarkerStartsAtTheFastLevel) {
-  writeMarker(thisBuild + "\nstored\nreason");
+  writeMarker(build + "\nstored\nreason");
   // Were the accurate level asked, its failure here would replace the reason.
   fake.sample->accurateError = Error{1, "accurate failed now"};
   image("blank.png");
@@ -115,7 +115,7 @@ TEST_F(Service, AValidMarkerStartsAtTheFastLevel) {
                               R"({"error":"fast failed"})",
                               R"({"error":"cannot open none"})",
                           }));
-  EXPECT_EQ(markerText(), thisBuild + "\nstored\nreason");
+  EXPECT_EQ(markerText(), build + "\nstored\nreason");
 }
 
 TEST_F(Service, SelfTestSwitchesToTheFastLevelWhenOnlyItWorks) {
@@ -127,7 +127,7 @@ TEST_F(Service, SelfTestSwitchesToTheFastLevelWhenOnlyItWorks) {
                               R"({"ready":true,"language":"de-DE,en-US","max":16384,"level":"fast","why":"accurate failed"})",
                               R"({"lines":[],"level":"fast","why":"accurate failed"})",
                           }));
-  EXPECT_EQ(markerText(), thisBuild + "\naccurate failed");
+  EXPECT_EQ(markerText(), build + "\naccurate failed");
 }
 
 TEST_F(Service, SelfTestFailureEndsTheService) {

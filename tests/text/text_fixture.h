@@ -1,4 +1,4 @@
-// The fake recognizer wired in, and the marker file's place in a fresh folder.
+// The fake recognizer, and the marker file's place in a fresh folder.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,25 +8,20 @@
 #include <fstream>
 #include <sstream>
 
-#include "front/globals.h"
 #include "platform/fake/fake_text.h"
 #include "text/service.h"
 
 class TextTest : public testing::Test {
  protected:
-  void SetUp() override {
+  TextTest() {
     char name[] = "/tmp/pellix-text-XXXXXX";
     folder = mkdtemp(name);
     marker = folder / "caches" / "pellix-capture" / "accurate-text-failed";
-    accurateFailed = marker;
-    thisBuild = "Test OS 1 (test) 6.1.0-test";
-    textRecognition = &fake;
   }
-  void TearDown() override {
-    std::filesystem::remove_all(folder);
-    accurateFailed.reset();
-    textRecognition = nullptr;
-  }
+  ~TextTest() override { std::filesystem::remove_all(folder); }
+
+  // The marker as the service keeps it.
+  Marker markerFile() const { return {marker, build}; }
 
   std::shared_ptr<platform::FakeImage> image(const std::string& path, size_t width = 100, size_t height = 50) {
     auto made = std::make_shared<platform::FakeImage>(path, width, height);
@@ -49,4 +44,5 @@ class TextTest : public testing::Test {
 
   platform::FakeTextRecognition fake;
   std::filesystem::path folder, marker;
+  const std::string build = "Test OS 1 (test) 6.1.0-test";
 };

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "front/globals.h"
 #include "platform/fake/fake_capture.h"
 #include "support/captured.h"
 
@@ -28,7 +27,7 @@ FrameBytes expected(size_t width, size_t height, size_t bufferWidth, size_t buff
 }
 
 struct Sink {
-  Sink(int64_t w, int64_t h) : frames(w, h), stream({}, {}, frames) {}
+  Sink(int64_t w, int64_t h, bool verbose = false) : frames(w, h, verbose), stream({}, {}, frames) {}
   void deliver(const SampleBuffer& sample, OutputType type = OutputType::screen) {
     frames.stream(stream, sample, type);
   }
@@ -117,9 +116,8 @@ TEST(Frames, AFrameOnceStoredNeverChanges) {
 }
 
 TEST(Frames, SaysFirstFrameOnce) {
-  options.verbose = true;
   for (auto [w, h] : {std::pair{4, 3}, {0, 3}, {4, 0}}) {
-    Sink sink(w, h);
+    Sink sink(w, h, true);
     std::string said = captured(2, [&] {
       sink.deliver(platform::screenSample(4, 3, 16, platform::idle, gradient));
       for (int i = 0; i < 3; i++) sink.deliver(platform::screenSample(4, 3, 16, platform::complete, gradient));
@@ -127,7 +125,6 @@ TEST(Frames, SaysFirstFrameOnce) {
     EXPECT_EQ(said, "pellix-capture: first frame\n");
     EXPECT_EQ(sink.frames.newest()->size(), size_t(w * h * 4));
   }
-  options.verbose = false;
 }
 
 TEST(Frames, AStreamThatStopsEndsTheProcess) {

@@ -22,6 +22,15 @@ const AudioStreamBasicDescription floatStereo{
 
 std::string why(pa_context* context) { return pa_strerror(pa_context_errno(context)); }
 
+Recording recordingOf(const ContentFilter& filter) {
+  Recording recording{Recording::Kind::wholeSink, {}, getpid()};
+  for (auto& application : filter.applications) recording.applications.insert(application.processID);
+  if (!recording.applications.empty())
+    recording.kind = filter.kind == ContentFilter::Kind::displayIncluding ? Recording::Kind::including
+                                                                          : Recording::Kind::excluding;
+  return recording;
+}
+
 // Holds the main loop's lock in scope: calls from other threads need it.
 class Locked {
  public:
@@ -35,8 +44,10 @@ class Locked {
 }  // namespace
 
 SoundStream::SoundStream(const ContentFilter& filter, StreamDelegate& delegate)
-    : filter_(filter), delegate_(delegate), mixing_(!filter.applications.empty()), mixer_(rate) {
-  for (auto& application : filter.applications) applications_.insert(application.processID);
+    : delegate_(delegate),
+      recording_(recordingOf(filter)),
+      mixing_(recording_.kind != Recording::Kind::wholeSink),
+      mixer_(rate) {
   loop_ = pa_threaded_mainloop_new();
 }
 
@@ -149,28 +160,24 @@ void SoundStream::rescan() {
     return;
   }
   scanning_ = true;
-  monitorOfSink_.clear();
-  wanted_.clear();
-  defaultSinkIndex_ = PA_INVALID_INDEX;
+  facts_ = ServerFacts{};
   auto serverInfo = [](pa_context* context, const pa_server_info* info, void* self) {
     auto* stream = static_cast<SoundStream*>(self);
-    stream->defaultSink_ = info && info->default_sink_name ? info->default_sink_name : "";
+    stream->facts_.defaultSink = info && info->default_sink_name ? info->default_sink_name : "";
     auto sinkInfo = [](pa_context* context, const pa_sink_info* sink, int last, void* self) {
       auto* stream = static_cast<SoundStream*>(self);
-      if (sink) {
-        stream->monitorOfSink_[sink->index] = sink->monitor_source_name ? sink->monitor_source_name : "";
-        if (stream->defaultSink_ == (sink->name ? sink->name : "")) stream->defaultSinkIndex_ = sink->index;
-      }
+      if (sink)
+        stream->facts_.sinks.push_back(
+            {sink->index, sink->name ? sink->name : "", sink->monitor_source_name ? sink->monitor_source_name : ""});
       if (!last) return;
-      if (!stream->mixing_) {
-        if (stream->defaultSinkIndex_ != PA_INVALID_INDEX)
-          stream->wanted_[wholeSink] = stream->monitorOfSink_[stream->defaultSinkIndex_];
-        return stream->match();
-      }
+      // The whole sink's sound needs nothing of its inputs.
+      if (!stream->mixing_) return stream->match();
       auto inputInfo = [](pa_context*, const pa_sink_input_info* input, int last, void* self) {
         auto* stream = static_cast<SoundStream*>(self);
-        if (input && stream->wanted(*input) && stream->monitorOfSink_.count(input->sink))
-          stream->wanted_[input->index] = stream->monitorOfSink_[input->sink];
+        if (input) {
+          const char* pid = pa_proplist_gets(input->proplist, PA_PROP_APPLICATION_PROCESS_ID);
+          stream->facts_.inputs.push_back({input->index, input->sink, pid ? pid_t(atoi(pid)) : 0});
+        }
         if (last) stream->match();
       };
       if (auto* operation = pa_context_get_sink_input_info_list(context, inputInfo, stream))
@@ -181,32 +188,23 @@ void SoundStream::rescan() {
   if (auto* operation = pa_context_get_server_info(context_, serverInfo, this)) pa_operation_unref(operation);
 }
 
-bool SoundStream::wanted(const pa_sink_input_info& input) const {
-  const char* property = pa_proplist_gets(input.proplist, PA_PROP_APPLICATION_PROCESS_ID);
-  pid_t pid = property ? pid_t(atoi(property)) : 0;
-  bool ours = false;
-  for (pid_t application : applications_) ours = ours || (pid > 0 && descendsFrom(pid, application));
-  if (filter_.kind == ContentFilter::Kind::displayIncluding) return ours;
-  // Leaving applications out: the rest of what the default sink plays.
-  return input.sink == defaultSinkIndex_ && !ours && pid != getpid();
-}
-
 void SoundStream::match() {
   scanning_ = false;
+  auto wanted = recordingPlan(facts_, recording_, descendsFrom);
   for (auto it = monitors_.begin(); it != monitors_.end();) {
-    auto want = wanted_.find(it->first);
-    if (want == wanted_.end() || want->second != it->second->source())
+    auto want = wanted.find(it->first);
+    if (want == wanted.end() || want->second != it->second->source())
       it = monitors_.erase(it);
     else
       ++it;
   }
-  for (auto& [key, source] : wanted_)
+  for (auto& [key, source] : wanted)
     if (!monitors_.count(key)) open(key, source);
 
   if (!started_ && starting_) {
     if (mixing_)
       finishStart(std::nullopt);
-    else if (wanted_.empty())
+    else if (wanted.empty())
       finishStart(Error{2, "the sound server has no output to record"});
     // Whole-display sound starts once its monitor is ready.
   }
@@ -231,7 +229,7 @@ void SoundStream::open(uint32_t key, const std::string& source) {
   };
   auto onEnd = [this, key](std::optional<std::string>) { monitorEnded(key); };
   std::optional<uint32_t> sinkInput;
-  if (key != wholeSink) sinkInput = key;
+  if (key != wholeSinkKey) sinkInput = key;
   auto monitor = Monitor::open(context_, source, sinkInput, onChunk, onReady, onEnd);
   if (!monitor) {
     if (!mixing_ && !started_) finishStart(Error{2, "the sound server cannot record " + source + ": " + why(context_)});

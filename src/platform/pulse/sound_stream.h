@@ -14,6 +14,7 @@
 #include "platform/content.h"
 #include "platform/pulse/mixer.h"
 #include "platform/pulse/monitor.h"
+#include "platform/pulse/recording_plan.h"
 #include "platform/stream.h"
 
 namespace platform::pulse {
@@ -36,24 +37,22 @@ class SoundStream : public Stream {
   void finishStart(std::optional<Error> error);
   void stopWith(const std::string& why);
 
-  // Finds what to record now (the default sink, its inputs), then opens and
-  // closes monitors to match.
+  // Gathers what the server has now (the default sink, the sinks, their
+  // inputs), then opens and closes monitors to match the recording's plan.
   void rescan();
   void rescanSoon();
   void match();
-  bool wanted(const pa_sink_input_info& input) const;
   void open(uint32_t key, const std::string& source);
   void monitorEnded(uint32_t key);
 
   void deliver(Chunk chunk, bool first);
   void mixSome();
 
-  const ContentFilter filter_;
   StreamDelegate& delegate_;
+  const Recording recording_;
   // Whole-display sound comes straight from the default sink's monitor;
   // anything narrower is mixed from the chosen sink inputs.
   const bool mixing_;
-  std::set<pid_t> applications_;
   struct Output {
     StreamOutput* output;
     std::shared_ptr<SerialQueue> queue;
@@ -65,8 +64,6 @@ class SoundStream : public Stream {
   Completion starting_;
   bool started_ = false;
 
-  // The key of the default sink's monitor; other keys are sink input indexes.
-  static constexpr uint32_t wholeSink = PA_INVALID_INDEX;
   std::map<uint32_t, std::unique_ptr<Monitor>> monitors_;
   Mixer mixer_;
   bool firstMix_ = true;
@@ -75,10 +72,7 @@ class SoundStream : public Stream {
 
   // The scan in progress.
   bool scanning_ = false, scanAgain_ = false;
-  std::string defaultSink_;
-  uint32_t defaultSinkIndex_ = PA_INVALID_INDEX;
-  std::map<uint32_t, std::string> monitorOfSink_;
-  std::map<uint32_t, std::string> wanted_;  // key → source to record
+  ServerFacts facts_;
 };
 
 }  // namespace platform::pulse

@@ -2,6 +2,7 @@
 // so that a parent can find display and window ids. Ends the process.
 #pragma once
 
+#include "platform/capture.h"
 #include "platform/content.h"
 
-[[noreturn]] void listContent(const platform::ShareableContent& content);
+[[noreturn]] void listContent(platform::Capture& capture, const platform::ShareableContent& content);

@@ -1,17 +1,16 @@
-#include "video/list.h"
+#include "list/list_content.h"
 
 #include <unistd.h>
 
 #include "front/answer.h"
-#include "front/globals.h"
-#include "video/target.h"
+#include "target/target.h"
 
-void listContent(const platform::ShareableContent& content) {
-  uint32_t mainDisplay = capture->mainDisplayID();
+void listContent(platform::Capture& capture, const platform::ShareableContent& content) {
+  uint32_t mainDisplay = capture.mainDisplayID();
   Json displays = Json::array();
   for (auto& d : content.displays)
     displays.push_back({{"id", d.displayID}, {"name", d.name}, {"x", d.x}, {"y", d.y}, {"width", d.width},
-                        {"height", d.height}, {"scale", pixelSize(d).scale}, {"main", d.displayID == mainDisplay}});
+                        {"height", d.height}, {"scale", pixelSize(capture, d).scale}, {"main", d.displayID == mainDisplay}});
   Json windows = Json::array();
   for (auto& w : content.windows)
     windows.push_back({{"id", w.windowID}, {"title", w.title}, {"x", w.frame.x}, {"y", w.frame.y},

@@ -1,4 +1,4 @@
-#include "video/list.h"
+#include "list/list_content.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -7,9 +7,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "front/globals.h"
 #include "platform/fake/fake_capture.h"
-#include "video/driver.h"
+#include "front/dispatch.h"
 
 namespace {
 
@@ -21,16 +20,14 @@ TEST(List, DescribesDisplaysWindowsAndApplicationsInOrder) {
   fake.content.windows = {{42, {10, 20, 300.5, 200}, "a \"title\"", true, fake.content.applications[0]},
                           {43, {0, 0, 1, 1}, "", false, std::nullopt}};
   fake.modes[3] = {2880, 1800};
-  capture = &fake;
   std::string file = testing::TempDir() + "list-answer";
   EXPECT_EXIT(
       {
-        listing = true;
-        options = parse({"--window", "7", "--verbose"}, 9, true, false);
+        Options options = parse({"--window", "7", "--verbose"}, 9, Job::list);
         options.verbose = false;
         int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(fd, 1);
-        drive();
+        runCaptureJob(Job::list, options, fake);
       },
       testing::ExitedWithCode(0), "^$");
   std::ifstream in(file);

@@ -1,8 +1,7 @@
-#include "video/driver.h"
+#include "front/dispatch.h"
 
 #include <gtest/gtest.h>
 
-#include "front/globals.h"
 #include "platform/fake/fake_capture.h"
 #include "support/captured.h"
 
@@ -21,14 +20,14 @@ class Driver : public testing::Test {
     fake.content.windows = {{4711, {10, 20, 333.5, 200.25}, "notes", true, fake.content.applications[0]},
                             {4712, {0, 0, 800, 600}, "web", true, fake.content.applications[1]}};
     fake.modes[69733382] = {2880, 1800};
-    capture = &fake;
   }
 
   // Runs the driver with `arguments`.
-  void start(const std::vector<std::string>& arguments) {
-    options = parse(arguments, fake.mainDisplayID());
+  void start(const std::vector<std::string>& arguments) { start(fake, arguments); }
+  void start(platform::Capture& capture, const std::vector<std::string>& arguments) {
+    Options options = parse(arguments, fake.mainDisplayID());
     options.verbose = true;
-    ::drive();
+    runCaptureJob(Job::video, options, capture);
   }
   // The same; what it said on standard error.
   std::string drive(const std::vector<std::string>& arguments) {
@@ -138,14 +137,14 @@ TEST_F(Driver, StreamErrorsEndTheRun) {
   RefusingCapture refusing;
   refusing.content = fake.content;
   refusing.mainDisplay = fake.mainDisplay;
-  capture = &refusing;
   refusing.startError = platform::Error{-3801, "The user declined TCCs for application, window, display capture"};
-  EXPECT_EXIT(start({}), testing::ExitedWithCode(3),
+  EXPECT_EXIT(start(refusing, {}), testing::ExitedWithCode(3),
               "pellix-capture: the capture could not start: The user declined TCCs for application, window, display "
               "capture\n$");
   refusing.startError.reset();
   refusing.addOutputError = platform::Error{-3802, "no output"};
-  EXPECT_EXIT(start({}), testing::ExitedWithCode(2), "pellix-capture: the capture could not start: no output\n$");
+  EXPECT_EXIT(start(refusing, {}), testing::ExitedWithCode(2),
+              "pellix-capture: the capture could not start: no output\n$");
 }
 
 }  // namespace

@@ -1,12 +1,8 @@
-#include "video/driver.h"
+#include "video/stream_video.h"
 
 #include "front/diagnostics.h"
-#include "front/globals.h"
-#include "shot/take_shot.h"
-#include "sound/start_sound.h"
+#include "target/target.h"
 #include "video/frames.h"
-#include "video/list.h"
-#include "video/target.h"
 #include "video/tick.h"
 
 namespace {
@@ -20,19 +16,22 @@ struct Running {
 };
 std::optional<Running> running;
 
-void streamVideo(const platform::ShareableContent& content, const platform::Display& display) {
-  PixelSize pixels = pixelSize(display);
+}  // namespace
+
+void streamVideo(const Options& options, platform::Capture& capture, const platform::ShareableContent& content,
+                 const platform::Display& display) {
+  PixelSize pixels = pixelSize(capture, display);
   platform::StreamConfiguration configuration;
   platform::ContentFilter filter;
   bool windowCapture = options.window && options.size;
   if (windowCapture) {
-    filter = capture->windowFilter(chosenWindow(content));
+    filter = capture.windowFilter(chosenWindow(options, content));
     configuration.width = int64_t(options.size->width);
     configuration.height = int64_t(options.size->height);
     configuration.ignoreShadowsSingleWindow = true;
     configuration.preservesAspectRatio = true;
   } else {
-    targetDisplay(content, display, pixels, filter, configuration);
+    targetDisplay(options, content, display, pixels, filter, configuration);
   }
   configuration.pixelFormat = platform::pixelFormatBGRA;
   configuration.colorSpaceName = platform::colorSpaceSRGB;
@@ -42,48 +41,20 @@ void streamVideo(const platform::ShareableContent& content, const platform::Disp
   configuration.capturesAudio = false;
 
   int64_t width = configuration.width, height = configuration.height;
-  auto frames = std::make_shared<Frames>(width, height);
-  auto stream = capture->makeStream(filter, configuration, *frames);
+  auto frames = std::make_shared<Frames>(width, height, options.verbose);
+  auto stream = capture.makeStream(filter, configuration, *frames);
   auto framesQueue = std::make_shared<platform::SerialQueue>("pellix.frames");
   if (auto error = stream->addStreamOutput(*frames, platform::OutputType::screen, framesQueue)) throw *error;
   platform::startAndWait(*stream);
 
   std::string size = std::to_string(width) + "x" + std::to_string(height);
   if (windowCapture) {
-    say("capturing window " + std::to_string(*options.window) + " at " + size);
+    say(options.verbose, "capturing window " + std::to_string(*options.window) + " at " + size);
   } else {
     std::vector<std::string> names;
     for (auto& application : filter.applications) names.push_back(application.applicationName);
-    say("capturing " + size + ", leaving out " + quotedList(names));
+    say(options.verbose, "capturing " + size + ", leaving out " + quotedList(names));
   }
   auto timer = installTick(frames, options.fps);
   running = Running{std::move(stream), frames, timer, framesQueue};
-}
-
-void run() {
-  say("listing the displays");
-  auto content = capture->shareableContent();
-  say(std::to_string(content.displays.size()) + " displays, " + std::to_string(content.applications.size()) +
-      " apps");
-  if (listing) listContent(content);
-  const platform::Display* display = nullptr;
-  for (auto& d : content.displays)
-    if (d.displayID == options.display) {
-      display = &d;
-      break;
-    }
-  if (!display) fail(2, "there is no display " + std::to_string(options.display));
-  if (audio) return startSound(content, *display);
-  if (shot) takeShot(content, *display);
-  streamVideo(content, *display);
-}
-
-}  // namespace
-
-void drive() {
-  try {
-    run();
-  } catch (const platform::Error& error) {
-    fail(error.code == platform::userDeclined ? 3 : 2, "the capture could not start: " + error.description);
-  }
 }
