@@ -16,7 +16,8 @@ struct Picture {
   std::shared_ptr<const std::vector<uint8_t>> pixels;  // width * height * 4 bytes
 };
 
-// An image of a pixel buffer's pixels; none when the buffer has no memory.
+// An image of a pixel buffer's pixels; none when the buffer has no memory, or
+// when its rows lie closer together than a row of its pixels needs.
 std::optional<Picture> pictureFromPixelBuffer(const PixelBuffer& buffer);
 
 // Writes `image` as a PNG file at `path` recording `dotsPerInch`, so that a

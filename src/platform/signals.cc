@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "platform/unfinished_file.h"
+
 namespace platform {
 
 void blockTerm() {
@@ -19,6 +21,8 @@ void exitOnTerm() {
   int signal = 0;
   while (sigwait(&set, &signal) != 0 || signal != SIGTERM) {
   }
+  // A screenshot cut short leaves no file beside its target.
+  removeUnfinishedFiles();
   _exit(0);
 }
 

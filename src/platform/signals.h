@@ -7,7 +7,8 @@ namespace platform {
 // Blocks SIGTERM in the calling thread; threads started afterwards inherit it.
 void blockTerm();
 
-// Waits for SIGTERM, then ends the process with status 0.
+// Waits for SIGTERM, then removes the unfinished files (unfinished_file.h)
+// and ends the process with status 0.
 [[noreturn]] void exitOnTerm();
 
 }  // namespace platform

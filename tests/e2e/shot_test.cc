@@ -1,5 +1,8 @@
 // The shot job through the real binary on a private X server; the files are
 // read back with ImageMagick.
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "../support/png_chunks.h"
 #include "harness.h"
@@ -189,6 +193,78 @@ TEST_F(Screenshot, AnUnwritablePathWritesNothing) {
   auto ending = e2e::runUnprivileged({"shot", "--out", readOnly + "/shot.png"}, server.environment());
   EXPECT_EQ(ending.code, 0) << ending.err;
   EXPECT_TRUE(std::filesystem::exists(readOnly + "/shot.png"));
+}
+
+TEST_F(Screenshot, AnOutPathThatIsALinkWritesTheFileItPointsTo) {
+  namespace fs = std::filesystem;
+  fs::create_directories(folder + "/real");
+  std::ofstream(folder + "/real/old.png") << "an older file, replaced";
+  fs::create_symlink(folder + "/real/old.png", folder + "/absolute.png");
+  fs::create_symlink("real/new.png", folder + "/relative.png");  // from the link's folder, to no file yet
+  fs::create_symlink("absolute.png", folder + "/chain.png");
+  struct Case {
+    std::string link, target;
+  } cases[] = {
+      {folder + "/absolute.png", folder + "/real/old.png"},
+      {folder + "/relative.png", folder + "/real/new.png"},
+      {folder + "/chain.png", folder + "/real/old.png"},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    if (fs::exists(c.target)) std::ofstream(c.target) << "stale";
+    auto pointsTo = fs::read_symlink(c.link);
+    auto ending = e2e::run({"shot", "--out", c.link}, server.environment());
+    ASSERT_EQ(ending.code, 0) << ending.err;
+    ASSERT_TRUE(fs::is_symlink(c.link));
+    EXPECT_EQ(fs::read_symlink(c.link), pointsTo);
+    EXPECT_EQ(decoded(c.target).width, 640);
+  }
+  // Written beside the target and renamed there: nothing else is left anywhere.
+  std::set<std::string> names;
+  for (auto& entry : fs::recursive_directory_iterator(folder)) names.insert(entry.path().lexically_relative(folder));
+  EXPECT_EQ(names, (std::set<std::string>{"absolute.png", "relative.png", "chain.png", "real", "real/old.png",
+                                          "real/new.png"}));
+}
+
+TEST(ScreenshotTerm, SigtermWhileTheFileIsWrittenLeavesNoTemporaryFile) {
+  // A large screen takes a while to encode: time for SIGTERM to land meanwhile.
+  e2e::Xvfb server(3840, 2160);
+  std::string folder = testing::TempDir() + "pellix-shot-term-" + std::to_string(getpid());
+  std::filesystem::create_directories(folder);
+  int watch = inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0);
+  // The file is written aside and renamed into place; a SIGTERM before the
+  // rename must take the unfinished file away with the process.
+  bool caught = false;
+  for (int attempt = 0; attempt < 20 && !caught; attempt++) {
+    e2e::Child tool(e2e::tool({"shot", "--out", folder + "/shot.png"}), server.environment());
+    bool created = false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!created && std::chrono::steady_clock::now() < deadline) {
+      pollfd ready{watch, POLLIN, 0};
+      if (poll(&ready, 1, 100) != 1) continue;
+      alignas(inotify_event) char events[4096];
+      ssize_t size = read(watch, events, sizeof events);
+      for (char* at = events; at < events + std::max<ssize_t>(size, 0);) {
+        auto* event = reinterpret_cast<inotify_event*>(at);
+        created = created || std::string(event->name).starts_with(".shot.png.");
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
+    ASSERT_TRUE(created) << "no file was begun";
+    tool.signal(SIGTERM);
+    auto ending = tool.wait();
+    EXPECT_TRUE(ending.exited);
+    EXPECT_EQ(ending.code, 0);
+    caught = !std::filesystem::exists(folder + "/shot.png");
+    for (auto& entry : std::filesystem::directory_iterator(folder))
+      EXPECT_EQ(entry.path().filename(), "shot.png") << "attempt " << attempt;
+    std::filesystem::remove(folder + "/shot.png");
+  }
+  EXPECT_TRUE(caught) << "every SIGTERM came after the file was finished";
+  close(watch);
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(Screenshot, AMissingWindowOrDisplayWritesNothing) {

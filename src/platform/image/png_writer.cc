@@ -1,4 +1,5 @@
-// PNG files through libpng, written beside their final place and renamed.
+// PNG files through libpng, written beside their final place and renamed; a
+// symbolic link is written through, to the file it points to.
 #include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
@@ -8,8 +9,10 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "platform/picture.h"
+#include "platform/unfinished_file.h"
 
 namespace platform {
 
@@ -61,6 +64,20 @@ bool encode(FILE* file, const Picture& image, double dotsPerInch) {
   return true;
 }
 
+// The file that `path` names once the symbolic links at its end are followed:
+// the one a link's owner means to write. None for a loop of links.
+std::optional<std::string> throughLinks(std::string path) {
+  for (int hops = 0; hops < 40; hops++) {  // the kernel's own limit
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    std::error_code error;
+    std::filesystem::path target = std::filesystem::read_symlink(path, error);
+    if (error) return std::nullopt;
+    path = target.is_absolute() ? target.string() : (std::filesystem::path(path).parent_path() / target).string();
+  }
+  return std::nullopt;
+}
+
 // Writes into an open file and closes it; false if any step fails.
 bool writeAndClose(int fd, const Picture& image, double dotsPerInch) {
   FILE* file = fdopen(fd, "wb");
@@ -77,25 +94,16 @@ bool writeAndClose(int fd, const Picture& image, double dotsPerInch) {
 
 bool writePNG(const std::string& path, const Picture& image, double dotsPerInch) {
   if (image.width <= 0 || image.height <= 0 || image.width > 0x7fffffff || image.height > 0x7fffffff) return false;
+  auto target = throughLinks(path);
+  if (!target) return false;
   struct stat existing;
-  if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+  if (stat(target->c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
     // A device, a pipe or a folder: write into it, never replace it.
-    int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    int fd = open(target->c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     return fd >= 0 && writeAndClose(fd, image, dotsPerInch);
   }
-  std::filesystem::path target(path);
-  std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  int fd = mkstemp(temporary.data());
-  if (fd < 0) return false;
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  if (!writeAndClose(fd, image, dotsPerInch) || rename(temporary.c_str(), path.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  UnfinishedFile file(*target);
+  return file.fd() >= 0 && writeAndClose(file.fd(), image, dotsPerInch) && file.finish();
 }
 
 }  // namespace platform
