@@ -44,6 +44,15 @@ bool readSome(int fd, std::string& buffer, Clock::time_point deadline) {
 
 }  // namespace
 
+bool eventually(const std::function<bool()>& reached, std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (reached()) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
 Child::Child(const std::vector<std::string>& command, const Environment& environment) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");

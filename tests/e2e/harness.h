@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -14,6 +15,11 @@
 namespace e2e {
 
 using Environment = std::map<std::string, std::string>;
+
+// Asks `reached` again and again until it holds or `timeout` passes; whether
+// it held. How a test waits for a state that another process reaches in its
+// own time: for that very state, never for a fixed time.
+bool eventually(const std::function<bool()>& reached, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // A child process with pipes on its standard input, output and error.
 class Child {
