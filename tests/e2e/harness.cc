@@ -142,8 +142,13 @@ std::optional<std::string> Child::readLine(std::chrono::milliseconds timeout) {
 }
 
 std::string Child::waitErr(const std::string& text, std::chrono::milliseconds timeout) {
+  return waitErrUntil([&](const std::string& err) { return err.find(text) != std::string::npos; }, timeout);
+}
+
+std::string Child::waitErrUntil(const std::function<bool(const std::string&)>& done,
+                                std::chrono::milliseconds timeout) {
   auto deadline = Clock::now() + timeout;
-  while (errBuffer_.find(text) == std::string::npos && readSome(err_, errBuffer_, deadline)) {
+  while (!done(errBuffer_) && readSome(err_, errBuffer_, deadline)) {
   }
   return errBuffer_;
 }

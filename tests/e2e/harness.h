@@ -42,6 +42,9 @@ class Child {
   std::optional<std::string> readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // Reads standard error until `text` appears in it or the timeout; all read so far.
   std::string waitErr(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Reads standard error until `done` holds for all read so far, or the timeout; all read so far.
+  std::string waitErrUntil(const std::function<bool(const std::string&)>& done,
+                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
   void signal(int number);
 
   struct Ending {
