@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -60,6 +61,36 @@ void expectStoppedWithReason(e2e::Child& child, Clock::time_point fault) {
   EXPECT_LT(took, 1000ms);
 }
 
+// The third argument (for write, how many bytes it asked for) of the call
+// among `calls` that a thread of `pid` waits in on its standard output; none
+// while no thread waits there.
+std::optional<long> waitingWrite(pid_t pid, std::initializer_list<long> calls = {SYS_write}) {
+  std::error_code gone;
+  for (auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", gone)) {
+    // "<number> <arguments in hex...>", or "running".
+    std::ifstream file(task.path() / "syscall");
+    long number = -1;
+    std::string fd, buffer, count;
+    if (file >> number >> fd >> buffer >> count && std::find(calls.begin(), calls.end(), number) != calls.end() &&
+        std::stol(fd, nullptr, 16) == 1)
+      return std::stol(count, nullptr, 16);
+  }
+  return std::nullopt;
+}
+
+// Whether `pid` has a connection open (to the X server here) and sleeps in a
+// system call: it waits for an answer.
+bool waitsOnAConnection(pid_t pid) {
+  std::error_code gone;
+  bool connected = false;
+  for (auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", gone))
+    connected |= fs::read_symlink(fd.path(), gone).string().starts_with("socket:");
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), {});
+  auto state = text.rfind(") ");  // the state follows the command's name
+  return connected && state != std::string::npos && text[state + 2] == 'S';
+}
+
 TEST(Fault, AVideoRunEndsWithTwoWhenTheXServerDies) {
   e2e::Xvfb server(320, 200);
   e2e::Child child(e2e::tool({"--crop", "0,0,32,20"}), server.environment());
@@ -76,7 +107,7 @@ TEST(Fault, AScreenshotEndsWithTwoWhenTheXServerDiesBeforeAnswering) {
   // waits for it, and it dies in the middle.
   kill(serverPid(server), SIGSTOP);
   e2e::Child child(e2e::tool({"shot", "--out", (folder / "shot.png").string()}), server.environment());
-  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(e2e::eventually([&] { return waitsOnAConnection(child.pid()); }));
   auto fault = Clock::now();
   crash(server);
   expectStoppedWithReason(child, fault);
@@ -102,9 +133,9 @@ TEST(Fault, AGoneReaderEndsListAndScreenshotWithZero) {
 TEST(Fault, SigtermInTheMiddleOfAFrameEndsWithZero) {
   e2e::Xvfb server(1920, 1080);
   e2e::Child child(e2e::tool({}), server.environment());
-  // Part of the first frame: the writer now waits in the middle of it.
+  // Part of the first frame: the writer then waits in the middle of it.
   ASSERT_EQ(child.readOut(100000).size(), 100000u);
-  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(e2e::eventually([&] { return waitingWrite(child.pid(), {SYS_write, SYS_writev, SYS_vmsplice}).has_value(); }));
   auto fault = Clock::now();
   child.signal(SIGTERM);
   auto ending = child.wait(5s);  // reads the rest of the output meanwhile
@@ -112,21 +143,6 @@ TEST(Fault, SigtermInTheMiddleOfAFrameEndsWithZero) {
   EXPECT_TRUE(ending.exited);
   EXPECT_EQ(ending.code, 0);
   EXPECT_EQ(ending.err, "");
-}
-
-// How many bytes the write that a thread of `pid` waits in on its standard
-// output asked for; none while no thread waits there.
-std::optional<long> waitingWrite(pid_t pid) {
-  std::error_code gone;
-  for (auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", gone)) {
-    // "<number> <arguments in hex...>", or "running".
-    std::ifstream file(task.path() / "syscall");
-    long number = -1;
-    std::string fd, buffer, count;
-    if (file >> number >> fd >> buffer >> count && number == SYS_write && std::stol(fd, nullptr, 16) == 1)
-      return std::stol(count, nullptr, 16);
-  }
-  return std::nullopt;
 }
 
 TEST(Fault, SigtermInTheMiddleOfASoundChunkEndsWithZeroAndWholeFrames) {
@@ -147,8 +163,7 @@ TEST(Fault, SigtermInTheMiddleOfASoundChunkEndsWithZeroAndWholeFrames) {
     ASSERT_EQ(received, 100001u);
     // The reader stalls: the pipe fills and the writer waits inside a write.
     std::optional<long> waiting;
-    for (auto until = Clock::now() + 5s; !waiting && Clock::now() < until; std::this_thread::sleep_for(10ms))
-      waiting = waitingWrite(child.pid());
+    e2e::eventually([&] { return (waiting = waitingWrite(child.pid())).has_value(); });
     ASSERT_TRUE(waiting) << "the writer never waited";
     auto fault = Clock::now();
     child.signal(SIGTERM);

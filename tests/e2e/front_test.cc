@@ -67,7 +67,7 @@ TEST(Front, ARunningCaptureEndsWithZeroOnSigterm) {
   e2e::Xvfb server;
   e2e::Child child(e2e::tool({"--verbose"}), server.environment());
   EXPECT_NE(child.waitErr("apps\n").find("pellix-capture: listing the displays\n"), std::string::npos);
-  std::this_thread::sleep_for(300ms);
+  ASSERT_EQ(child.readOut(1).size(), 1u) << "frames flow";
   child.signal(SIGTERM);
   auto ending = child.wait();
   EXPECT_TRUE(ending.exited);

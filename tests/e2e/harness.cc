@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -43,6 +44,15 @@ bool readSome(int fd, std::string& buffer, Clock::time_point deadline) {
 }
 
 }  // namespace
+
+bool eventually(const std::function<bool()>& reached, std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (reached()) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
 
 Child::Child(const std::vector<std::string>& command, const Environment& environment) {
   int in[2], out[2], err[2];
@@ -132,8 +142,13 @@ std::optional<std::string> Child::readLine(std::chrono::milliseconds timeout) {
 }
 
 std::string Child::waitErr(const std::string& text, std::chrono::milliseconds timeout) {
+  return waitErrUntil([&](const std::string& err) { return err.find(text) != std::string::npos; }, timeout);
+}
+
+std::string Child::waitErrUntil(const std::function<bool(const std::string&)>& done,
+                                std::chrono::milliseconds timeout) {
   auto deadline = Clock::now() + timeout;
-  while (errBuffer_.find(text) == std::string::npos && readSome(err_, errBuffer_, deadline)) {
+  while (!done(errBuffer_) && readSome(err_, errBuffer_, deadline)) {
   }
   return errBuffer_;
 }
@@ -221,40 +236,72 @@ void makeReadOnly(const std::string& folder) {
   if (chmod(folder.c_str(), 0555) != 0) throw std::runtime_error("cannot chmod " + folder);
 }
 
+namespace {
+
+bool exists(const std::string& path) {
+  struct stat ignored;
+  return stat(path.c_str(), &ignored) == 0;
+}
+
+bool accepts(const std::string& socketPath) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return up;
+}
+
+// The process that holds the lock of display `n`; 0 when none does.
+pid_t lockHolder(int n) {
+  std::ifstream lock("/tmp/.X" + std::to_string(n) + "-lock");
+  pid_t pid = 0;
+  lock >> pid;
+  return pid;
+}
+
+}  // namespace
+
 Xvfb::Xvfb(int width, int height, const std::vector<std::string>& extra) {
-  // A display number nobody uses: its lock file must not exist.
-  for (int n = 90 + getpid() % 300;; n++) {
+  std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+  auto deadline = Clock::now() + std::chrono::seconds(30);
+  // A display number nobody uses. Other tests, here and in other trees, pick
+  // theirs at the same moment: a server of theirs that takes the number first
+  // makes ours give up, and ours tries the next one.
+  for (int n = 90 + getpid() % 300; Clock::now() < deadline; n++) {
     std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
     std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-    struct stat ignored;
-    if (stat(lock.c_str(), &ignored) == 0 || stat(socket.c_str(), &ignored) == 0) continue;
+    if (exists(lock) || exists(socket)) continue;
     display_ = ":" + std::to_string(n);
-    break;
+    std::vector<std::string> command{"Xvfb", display_, "-screen", "0", screen, "+extension", "RANDR",
+                                     "-noreset", "-nolisten", "tcp"};
+    command.insert(command.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : command) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    int failed = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed) throw std::runtime_error("cannot start Xvfb");
+    // Up: it holds the display's lock and accepts connections. Gone: the number was taken.
+    bool gone = false;
+    bool settled = eventually(
+        [&] {
+          gone = waitpid(pid_, nullptr, WNOHANG) == pid_;
+          return gone || (lockHolder(n) == pid_ && accepts(socket));
+        },
+        std::chrono::milliseconds(remainingMs(deadline)));
+    if (!settled) break;
+    if (!gone) return;
+    pid_ = -1;
   }
-  std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-  std::vector<std::string> command{"Xvfb", display_, "-screen", "0", screen, "+extension", "RANDR",
-                                   "-noreset", "-nolisten", "tcp"};
-  command.insert(command.end(), extra.begin(), extra.end());
-  std::vector<char*> argv;
-  for (auto& a : command) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  if (posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ) != 0)
-    throw std::runtime_error("cannot start Xvfb");
-  posix_spawn_file_actions_destroy(&actions);
-  std::string socket = "/tmp/.X11-unix/X" + display_.substr(1);
-  for (int i = 0; i < 500; i++) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-    bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    if (up) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
   }
   throw std::runtime_error("Xvfb did not start on " + display_);
 }
@@ -305,11 +352,8 @@ PulseServer::PulseServer() {
                                "--log-target=file:" + directory_ + "/log", "-L", "module-native-protocol-unix",
                                "-L", "module-null-sink sink_name=speakers rate=48000 channels=2 format=float32le"},
       environment());
-  for (int i = 0; i < 500; i++) {
-    if (answers()) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  throw std::runtime_error("pulseaudio did not start");
+  if (!eventually([&] { return answers(); }, std::chrono::seconds(30)))
+    throw std::runtime_error("pulseaudio did not start");
 }
 
 PulseServer::~PulseServer() {
@@ -317,16 +361,7 @@ PulseServer::~PulseServer() {
   std::filesystem::remove_all(directory_);
 }
 
-bool PulseServer::answers() const {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::string path = directory_ + "/pulse/native";
-  strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return up;
-}
+bool PulseServer::answers() const { return accepts(directory_ + "/pulse/native"); }
 
 Environment merged(Environment a, const Environment& b) {
   a.insert(b.begin(), b.end());

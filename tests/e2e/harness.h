@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -14,6 +15,11 @@
 namespace e2e {
 
 using Environment = std::map<std::string, std::string>;
+
+// Asks `reached` again and again until it holds or `timeout` passes; whether
+// it held. How a test waits for a state that another process reaches in its
+// own time: for that very state, never for a fixed time.
+bool eventually(const std::function<bool()>& reached, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // A child process with pipes on its standard input, output and error.
 class Child {
@@ -36,6 +42,9 @@ class Child {
   std::optional<std::string> readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // Reads standard error until `text` appears in it or the timeout; all read so far.
   std::string waitErr(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Reads standard error until `done` holds for all read so far, or the timeout; all read so far.
+  std::string waitErrUntil(const std::function<bool(const std::string&)>& done,
+                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
   void signal(int number);
 
   struct Ending {

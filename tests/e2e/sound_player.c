@@ -1,13 +1,16 @@
 /* Plays a tone on the default sink of the PulseAudio server in the
  * environment and says when it is heard.
  *
- *   sound-player <lead seconds> <tone seconds> <hertz> [<tail seconds>]
+ *   sound-player [--on-go] <lead seconds> <tone seconds> <hertz> [<tail seconds>]
  *
  * Plays <lead> seconds of silence, then a sine of amplitude 0.5 at <hertz>
  * on both channels for <tone> seconds, then <tail> seconds of silence (0 when
  * left out). Prints "ready" once the stream plays; then the time at which
  * the tone's first frame is heard, on CLOCK_MONOTONIC and on the wall clock,
- * "%.6f %.6f\n"; then "done" after the tail has played.
+ * "%.6f %.6f\n"; then "done" after the tail has played. With --on-go, the
+ * stream plays silence from "ready" until a line (or the end) arrives on
+ * standard input, and the lead counts from then: a test can start the tone
+ * once whatever should hear it listens.
  *
  * The time comes from the server's own timing snapshot: when it was taken,
  * the sink had read the stream up to read_index, and what it reads is heard
@@ -18,12 +21,13 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #define RATE 48000
 
 static long lead, tone, tail, written;
 static double hertz;
-static int said;
+static int said, waiting;
 static pa_mainloop* loop;
 
 static double seconds(clockid_t clock) {
@@ -56,22 +60,32 @@ static void timed(pa_stream* stream, int success, void* data) {
 
 static void writable(pa_stream* stream, size_t bytes, void* data) {
   (void)data;
-  long total = lead + tone + tail;
+  long total = waiting ? written + (long)(bytes / 8) + lead + tone + tail : lead + tone + tail;
   long frames = (long)(bytes / 8);
   if (frames > total - written) frames = total - written;
   if (frames <= 0) return;
   float* block = malloc((size_t)frames * 8);
   for (long k = 0; k < frames; k++) {
     long f = written + k;
-    float v = f >= lead && f < lead + tone ? (float)(0.5 * sin(2 * M_PI * hertz * (double)(f - lead) / RATE)) : 0;
+    float v = !waiting && f >= lead && f < lead + tone ? (float)(0.5 * sin(2 * M_PI * hertz * (double)(f - lead) / RATE)) : 0;
     block[2 * k] = block[2 * k + 1] = v;
   }
   pa_stream_write(stream, block, (size_t)frames * 8, free, 0, PA_SEEK_RELATIVE);
   written += frames;
   /* Once the tone is queued and the sink has read some of the stream, ask
    * where the sink stands. */
-  if (written > lead && !said) pa_operation_unref(pa_stream_update_timing_info(stream, timed, NULL));
+  if (written > lead && !said && !waiting) pa_operation_unref(pa_stream_update_timing_info(stream, timed, NULL));
   if (written == total) pa_operation_unref(pa_stream_drain(stream, drained, NULL));
+}
+
+/* The go line: the lead begins after what is written already. */
+static void go(pa_mainloop_api* api, pa_io_event* event, int fd, pa_io_event_flags_t flags, void* data) {
+  (void)fd, (void)flags, (void)data;
+  char line[64];
+  if (read(STDIN_FILENO, line, sizeof line) < 0) return;
+  api->io_free(event);
+  lead += written;
+  waiting = 0;
 }
 
 static void streamChanged(pa_stream* stream, void* data) {
@@ -98,8 +112,12 @@ static void contextChanged(pa_context* context, void* data) {
 }
 
 int main(int argc, char** argv) {
+  if (argc > 1 && !strcmp(argv[1], "--on-go")) {
+    waiting = 1;
+    argv++, argc--;
+  }
   if (argc < 4) {
-    fprintf(stderr, "usage: sound-player <lead seconds> <tone seconds> <hertz> [<tail seconds>]\n");
+    fprintf(stderr, "usage: sound-player [--on-go] <lead seconds> <tone seconds> <hertz> [<tail seconds>]\n");
     return 2;
   }
   lead = lround(atof(argv[1]) * RATE);
@@ -110,6 +128,7 @@ int main(int argc, char** argv) {
   loop = pa_mainloop_new();
   pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "sound-player");
   pa_context_set_state_callback(context, contextChanged, NULL);
+  if (waiting) pa_mainloop_get_api(loop)->io_new(pa_mainloop_get_api(loop), STDIN_FILENO, PA_IO_EVENT_INPUT, go, NULL);
   if (pa_context_connect(context, NULL, PA_CONTEXT_NOAUTOSPAWN, NULL) < 0) fail("connect", context);
   int result = 0;
   pa_mainloop_run(loop, &result);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -34,23 +35,29 @@ double seconds(clockid_t clock) {
   return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
+// Output frame of a wall-clock time, for a recording whose frame 0 lies at `start`.
+double frameOf(double wall, double start) { return (wall - start) * rate; }
+
 // The audio job running, its standard output read by a thread of the test.
 class Recording {
  public:
   Recording(const std::vector<std::string>& arguments, const Environment& environment)
       : tool_(e2e::tool(arguments), environment) {
     // With --verbose the driver speaks first: the start line is the one that begins so.
-    auto err = tool_.waitErr("start ");
+    auto err = tool_.waitErrUntil([](const std::string& err) {
+      auto at = err.find("start ");
+      return at != std::string::npos && err.find('\n', at) != std::string::npos;
+    });
     auto at = err.find("start ");
-    for (int i = 0; at != std::string::npos && err.find('\n', at) == std::string::npos && i < 500; i++) {
-      std::this_thread::sleep_for(10ms);
-      err = tool_.waitErr("start ", 0ms);
-    }
-    if (at != std::string::npos) startLine_ = err.substr(at, err.find('\n', at) + 1 - at);
+    if (at != std::string::npos && err.find('\n', at) != std::string::npos)
+      startLine_ = err.substr(at, err.find('\n', at) + 1 - at);
     reader_ = std::thread([this] {
       char chunk[65536];
       ssize_t n;
-      while ((n = read(tool_.out(), chunk, sizeof chunk)) > 0) bytes_.append(chunk, size_t(n));
+      while ((n = read(tool_.out(), chunk, sizeof chunk)) > 0) {
+        std::lock_guard lock(mutex_);
+        bytes_.append(chunk, size_t(n));
+      }
     });
   }
   ~Recording() {
@@ -63,6 +70,12 @@ class Recording {
   const std::string& startLine() const { return startLine_; }
   // Wall-clock seconds of output frame 0.
   double start() const { return std::stod(startLine_.substr(6)); }
+  pid_t pid() const { return tool_.pid(); }
+  // Whether the output has reached the wall-clock time `wall` yet.
+  bool reaches(double wall) {
+    std::lock_guard lock(mutex_);
+    return double(bytes_.size() / 8) >= frameOf(wall, start());
+  }
 
   // Ends the tool with `signal` and returns how; the samples are then ready.
   Child::Ending end(int signal = SIGTERM) {
@@ -93,6 +106,7 @@ class Recording {
   Child tool_;
   std::string startLine_;
   std::thread reader_;
+  std::mutex mutex_;
   std::string bytes_;
 };
 
@@ -117,9 +131,6 @@ double play(const Environment& environment, double lead, double tone, double her
   return wall;
 }
 
-// Output frame of a wall-clock time, for a recording whose frame 0 lies at `start`.
-double frameOf(double wall, double start) { return (wall - start) * rate; }
-
 double peak(const std::vector<float>& samples, double from, double to) {
   float most = 0;
   for (size_t k = size_t(std::max(0.0, from)); k < samples.size() && double(k) < to; k++)
@@ -138,9 +149,10 @@ TEST_F(SoundTest, TheToneLandsWhereTheClockSaysAndSilenceAroundIt) {
   Recording recording({"audio"}, environment);
   EXPECT_TRUE(std::regex_match(recording.startLine(), std::regex("start [0-9]+\\.[0-9]{6}\n")))
       << recording.startLine();
-  std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(e2e::eventually([&] { return recording.reaches(recording.start() + 0.5); }));
   double tone = play(pulse.environment(), 0.5, 0.3, 1000, 0.2);
-  std::this_thread::sleep_for(200ms);
+  // The tone and the silence after it are out.
+  ASSERT_TRUE(e2e::eventually([&] { return recording.reaches(tone + 0.5); }));
   double stopped = seconds(CLOCK_REALTIME);
   auto ending = recording.end();
   EXPECT_TRUE(ending.exited);
@@ -169,9 +181,27 @@ TEST_F(SoundTest, TheToneLandsWhereTheClockSaysAndSilenceAroundIt) {
   EXPECT_LT(lag, 0.1 * rate);
 }
 
+// What pactl says about the sound server of `environment`.
+std::string pactl(const std::vector<std::string>& arguments, const Environment& environment) {
+  std::vector<std::string> command{"pactl"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  Child child(command, environment);
+  child.closeIn();
+  return child.wait().out;
+}
+
+// How many recordings the process `pid` has open on the sound server.
+int recordingsOf(pid_t pid, const Environment& environment) {
+  auto listing = pactl({"list", "source-outputs"}, environment);
+  std::string mark = "application.process.id = \"" + std::to_string(pid) + "\"";
+  int count = 0;
+  for (auto at = listing.find(mark); at != std::string::npos; at = listing.find(mark, at + 1)) count++;
+  return count;
+}
+
 TEST_F(SoundTest, OneApplicationAloneOrLeftOut) {
   // The window's process plays a 1000 Hz tone from a child process, another
-  // process a 440 Hz tone later; each tone's time is noted by its player.
+  // process a 440 Hz tone after it; each tone's time is noted by its player.
   std::string dir = std::filesystem::temp_directory_path() / ("pellix-tones-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   struct Run {
@@ -179,25 +209,42 @@ TEST_F(SoundTest, OneApplicationAloneOrLeftOut) {
     bool windowTone, otherTone;
   };
   for (auto& run : {Run{{"--window"}, true, false}, Run{{"--exclude-pid"}, false, true}}) {
-    Child owner({"sh", "-c", "\"$0\" 1.5 0.3 1000 0.5 >\"$2\" & exec \"$1\" 0 0 100 100 ff0000 noisy", SOUND_PLAYER,
-                 PAINT_WINDOW, dir + "/window-tone"},
+    // The players of the round before have gone (the window's ends by itself).
+    ASSERT_TRUE(e2e::eventually([&] { return pactl({"list", "short", "sink-inputs"}, pulse.environment()).empty(); }));
+    // The window's player waits for a line on a named pipe of its own, which
+    // it opens for reading and writing: that open does not wait for a writer.
+    std::string notes = dir + "/window-tone", go = dir + "/go";
+    std::filesystem::remove(go);
+    ASSERT_EQ(mkfifo(go.c_str(), 0600), 0);
+    Child owner({"sh", "-c", "\"$0\" --on-go 0.2 0.3 1000 0.5 <>\"$3\" >\"$2\" & exec \"$1\" 0 0 100 100 ff0000 noisy",
+                 SOUND_PLAYER, PAINT_WINDOW, notes, go},
                 environment);
     auto id = owner.readLine();
     ASSERT_TRUE(id);
     auto argument = run.options[0] == "--window" ? *id : std::to_string(owner.pid());
     Recording recording({"audio", run.options[0], argument, "--verbose"}, environment);
-    auto other = play(pulse.environment(), 2.2, 0.3, 440, 0.2);
-    std::this_thread::sleep_for(200ms);
+    Child other({SOUND_PLAYER, "--on-go", "0.6", "0.3", "440", "0.2"}, pulse.environment());
+    ASSERT_EQ(other.readLine(), "ready");
+    // The tones play once the tool records the one player it should hear:
+    // the window's with --window, the other one with --exclude-pid.
+    ASSERT_TRUE(e2e::eventually([&] { return recordingsOf(recording.pid(), pulse.environment()) == 1; }));
+    std::ofstream(go) << "go" << std::endl;
+    // The other tone follows once the window's is under way.
+    std::string ready, line;
+    ASSERT_TRUE(e2e::eventually([&] {
+      std::ifstream noted(notes);
+      return std::getline(noted, ready) && std::getline(noted, line);
+    }));
+    ASSERT_EQ(ready, "ready");
+    ASSERT_EQ(write(other.in(), "go\n", 3), 3);
+    double otherWall = heard(other.readLine().value_or(""));
+    EXPECT_EQ(other.readLine(), "done");
+    ASSERT_TRUE(e2e::eventually([&] { return recording.reaches(otherWall + 0.5); }));
     recording.end();
 
-    std::ifstream noted(dir + "/window-tone");
-    std::string ready, line;
-    std::getline(noted, ready);
-    std::getline(noted, line);
-    ASSERT_EQ(ready, "ready");
     auto samples = recording.left();
     double windowTone = frameOf(heard(line), recording.start());
-    double otherTone = frameOf(other, recording.start());
+    double otherTone = frameOf(otherWall, recording.start());
     ASSERT_GT(double(samples.size()), otherTone + 0.3 * rate);
     double inWindowTone = peak(samples, windowTone + 0.01 * rate, windowTone + 0.29 * rate);
     double inOtherTone = peak(samples, otherTone + 0.01 * rate, otherTone + 0.29 * rate);
@@ -216,7 +263,7 @@ TEST_F(SoundTest, OneApplicationAloneOrLeftOut) {
 
 TEST_F(SoundTest, ALostServerStopsTheCaptureWithTwo) {
   Recording recording({"audio"}, environment);
-  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(e2e::eventually([&] { return recording.reaches(recording.start() + 0.3); }));
   pulse.kill();
   auto ending = recording.waitForEnd();
   EXPECT_TRUE(ending.exited);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "x11_support.h"
 
@@ -157,19 +158,22 @@ TEST(X11Listing, BehindAReparentingWindowManagerTheClientWindowIsListed) {
   auto low = e2e::paintWindow(server, 10, 20, 100, 50, 0xff0000, "lower");
   auto high = e2e::paintWindow(server, 200, 150, 60, 70, 0x00ff00, "upper");
   auto capture = captureOn(server);
-  // The window manager marks its clients with WM_STATE a moment after it maps them.
+  x11test::Client client(server);
+  // The window manager frames, places and marks its clients (WM_STATE) a
+  // moment after they map: wait until the listing shows both where they are.
   ShareableContent content;
-  for (int i = 0; i < 200; i++) {
+  int x = -1, y = -1;
+  e2e::eventually([&] {
     content = capture->shareableContent();
-    if (windowOf(content, low.id) && windowOf(content, high.id)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+    std::tie(x, y) = client.origin(low.id);
+    auto* lower = windowOf(content, low.id);
+    return lower && windowOf(content, high.id) && lower->frame == platform::Rect{double(x), double(y), 100, 50} &&
+           lower->onScreen && y > 20 && rankOf(content, high.id) < rankOf(content, low.id);
+  });
   auto* lower = windowOf(content, low.id);
   auto* upper = windowOf(content, high.id);
   ASSERT_TRUE(lower && upper);
   // The client's own area: the frame's decoration lies outside it.
-  x11test::Client client(server);
-  auto [x, y] = client.origin(low.id);
   EXPECT_EQ(lower->frame, (platform::Rect{double(x), double(y), 100, 50}));
   EXPECT_GT(y, 20);  // below the title bar
   EXPECT_TRUE(lower->onScreen);
@@ -180,22 +184,17 @@ TEST(X11Listing, BehindAReparentingWindowManagerTheClientWindowIsListed) {
 
   x11test::tell(low, "raise");
   // The window manager restacks the frame on the client's request.
-  for (int i = 0; i < 100; i++) {
+  e2e::eventually([&] {
     content = capture->shareableContent();
-    if (rankOf(content, low.id) < rankOf(content, high.id)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+    return rankOf(content, low.id) < rankOf(content, high.id);
+  });
   EXPECT_LT(rankOf(content, low.id), rankOf(content, high.id));
 
   x11test::tell(high, "unmap");
-  bool offScreen = false;
-  for (int i = 0; i < 100 && !offScreen; i++) {
-    auto listed = capture->shareableContent();
-    auto* w = windowOf(listed, high.id);
-    offScreen = w && !w->onScreen;
-    if (!offScreen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(offScreen);
+  EXPECT_TRUE(e2e::eventually([&] {
+    auto* w = windowOf(content = capture->shareableContent(), high.id);
+    return w && !w->onScreen;
+  }));
 }
 
 TEST(X11Listing, TheWindowFilterIsTheWindowsOwnSize) {

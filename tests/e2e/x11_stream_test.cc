@@ -148,15 +148,17 @@ ContentFilter wholeDisplay(platform::Capture& capture, std::vector<platform::Run
   return ContentFilter::excluding(content.displays.at(0), std::move(leftOut));
 }
 
-// The filter of window `id`, once listed (a window manager marks its clients
-// with WM_STATE a moment after it maps them).
-ContentFilter windowOf(platform::Capture& capture, uint32_t id) {
-  for (int i = 0; i < 200; i++) {
+// The filter of window `id`, once listed at its size (a window manager marks
+// its clients with WM_STATE a moment after it maps them).
+ContentFilter windowOf(platform::Capture& capture, uint32_t id, double width, double height) {
+  std::optional<ContentFilter> filter;
+  e2e::eventually([&] {
     for (auto& w : capture.shareableContent().windows)
-      if (w.windowID == id) return capture.windowFilter(w);
-    std::this_thread::sleep_for(10ms);
-  }
-  throw std::runtime_error("window " + std::to_string(id) + " is not listed");
+      if (w.windowID == id && w.frame.width == width && w.frame.height == height) filter = capture.windowFilter(w);
+    return filter.has_value();
+  });
+  if (!filter) throw std::runtime_error("window " + std::to_string(id) + " is not listed at its size");
+  return *filter;
 }
 
 TEST(X11Stream, DisplayFramesHoldTheExactPixelsOfTheWindows) {
@@ -238,7 +240,7 @@ TEST(X11Stream, ACoveredWindowIsCapturedWholeAtTheGivenSize) {
   auto covered = e2e::paintWindow(server, 50, 50, 100, 80, 0xff0000);
   auto cover = e2e::paintWindow(server, 40, 40, 200, 150, 0x0000ff);
   auto capture = x11test::captureOn(server);
-  Running run(*capture, windowOf(*capture, covered.id), configuration(200, 160));
+  Running run(*capture, windowOf(*capture, covered.id, 100, 80), configuration(200, 160));
   run.start();
   auto red = [](uint32_t p) { return p == 0xffff0000; };
   auto frame = run.frames.waitFor([&](auto& f) { return everyPixel(f, red); });
@@ -270,7 +272,7 @@ TEST(X11Stream, AWindowUnderAWindowManagerIsCapturedWithoutItsFrame) {
   x11test::Openbox manager(server);
   auto painter = e2e::paintWindow(server, 20, 20, 120, 90, 0x00ff00);
   auto capture = x11test::captureOn(server);
-  Running run(*capture, windowOf(*capture, painter.id), configuration());
+  Running run(*capture, windowOf(*capture, painter.id, 120, 90), configuration());
   run.start();
   auto frame = run.frames.waitFor([](auto& f) { return everyPixel(f, [](uint32_t p) { return p == 0xff00ff00; }); });
   ASSERT_TRUE(frame);
@@ -303,13 +305,14 @@ void expectExcludedWindowLeavesNoPixel(e2e::Xvfb& server) {
   frame = run.frames.waitFor([&](auto& f) { return pixel(f, 120, 120) == 0xffff0000; });
   ASSERT_TRUE(frame);
   EXPECT_TRUE(everyPixel(*frame, [](uint32_t p) { return (p & 0xffff00ff) != 0xff000000 || p == black; }));
-  // Moved, it still leaves the same picture.
+  // Moved, it still leaves the same picture; the one below changes colour
+  // again so that the frame looked at is one made after the move.
   x11test::tell(excluded, "move 20 20");
-  frame = run.frames.next();
+  x11test::tell(below, "color ff0001");
+  frame = run.frames.waitFor([&](auto& f) { return pixel(f, 120, 120) == 0xffff0001; });
   ASSERT_TRUE(frame);
   EXPECT_EQ(pixel(*frame, 30, 30), black);
-  EXPECT_EQ(pixel(*frame, 60, 60), 0xffff0000);
-  EXPECT_EQ(pixel(*frame, 120, 120), 0xffff0000);
+  EXPECT_EQ(pixel(*frame, 60, 60), 0xffff0001);
   EXPECT_EQ(pixel(*frame, 170, 170), black);
   EXPECT_TRUE(everyPixel(*frame, [](uint32_t p) { return p != 0xff00fe00; }));
 }
@@ -328,12 +331,13 @@ TEST(X11Stream, AnExcludedApplicationUnderAWindowManagerLeavesNoPixel) {
   auto capture = x11test::captureOn(server);
   platform::ShareableContent content;
   std::vector<platform::RunningApplication> leftOut;
-  for (int i = 0; i < 200 && leftOut.empty(); i++) {  // listed once the window manager marks it
+  e2e::eventually([&] {  // listed once the window manager marks it
     content = capture->shareableContent();
+    leftOut.clear();
     for (auto& a : content.applications)
       if (a.processID == excluded.process->pid()) leftOut.push_back(a);
-    if (leftOut.empty()) std::this_thread::sleep_for(10ms);
-  }
+    return !leftOut.empty();
+  });
   ASSERT_EQ(leftOut.size(), 1u);
   x11test::Client client(server);
   auto [x, y] = client.origin(excluded.id);
@@ -384,11 +388,11 @@ TEST(X11Stream, AStillScreenGivesIdleFramesAndAChangeACompleteOne) {
   Running run(*capture, wholeDisplay(*capture), configuration());
   run.start();
   ASSERT_TRUE(run.frames.waitFor([](auto& f) { return pixel(f, 0, 0) == 0xff123456; }));
-  std::this_thread::sleep_for(100ms);
+  // Once a frame says nothing changed, the ten after it say so too.
+  ASSERT_TRUE(e2e::eventually([&] { return run.frames.count(platform::idle) > 0; }));
   size_t completes = run.frames.count(platform::complete), idles = run.frames.count(platform::idle);
-  std::this_thread::sleep_for(500ms);
+  EXPECT_TRUE(e2e::eventually([&] { return run.frames.count(platform::idle) >= idles + 10; }));
   EXPECT_EQ(run.frames.count(platform::complete), completes);
-  EXPECT_GE(run.frames.count(platform::idle), idles + 10);  // about 30 at 60 a second
 
   x11test::tell(painter, "color 654321");
   EXPECT_TRUE(run.frames.waitFor([](auto& f) { return pixel(f, 0, 0) == 0xff654321; }));
@@ -413,7 +417,6 @@ TEST(X11Stream, FramesRefreshedInPartsMatchAWholeGrab) {
     uint32_t want = 0xff000000u | uint32_t(i);
     ASSERT_TRUE(run.frames.waitFor([&](auto& f) { return pixel(f, 10 + 30 * i, 5 * i) == want; })) << i;
   }
-  std::this_thread::sleep_for(100ms);
   std::vector<uint8_t> whole;
   {
     Running fresh(*capture, wholeDisplay(*capture), configuration());
@@ -466,7 +469,7 @@ TEST(X11Stream, ADestroyedWindowStopsTheStreamOnce) {
   e2e::Xvfb server(320, 240);
   auto painter = e2e::paintWindow(server, 10, 10, 50, 50, 0x123456);
   auto capture = x11test::captureOn(server);
-  Running run(*capture, windowOf(*capture, painter.id), configuration());
+  Running run(*capture, windowOf(*capture, painter.id, 50, 50), configuration());
   run.start();
   ASSERT_TRUE(run.frames.waitFor([](auto& f) { return pixel(f, 0, 0) == 0xff123456; }));
   painter.process->closeIn();  // the painter ends, its window goes

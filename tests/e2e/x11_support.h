@@ -106,33 +106,35 @@ class Openbox {
     auto* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, client.root(), 0, 0, 10, 10, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       screen->root_visual, 0, nullptr);
-    for (int i = 0; i < 500; i++) {
-      if (i % 20 == 0) {
-        xcb_unmap_window(c, probe);
-        xcb_map_window(c, probe);
-      }
-      auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, probe), nullptr);
-      bool framed = tree && tree->parent != client.root();
-      free(tree);
-      if (framed) {
-        xcb_destroy_window(c, probe);
-        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    throw std::runtime_error("openbox did not start");
+    int asked = 0;
+    bool framed = e2e::eventually(
+        [&] {
+          if (asked++ % 20 == 0) {
+            xcb_unmap_window(c, probe);
+            xcb_map_window(c, probe);
+          }
+          auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, probe), nullptr);
+          bool framed = tree && tree->parent != client.root();
+          free(tree);
+          return framed;
+        },
+        std::chrono::seconds(30));
+    if (!framed) throw std::runtime_error("openbox did not start");
+    xcb_destroy_window(c, probe);
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
   }
 
  private:
   std::unique_ptr<e2e::Child> process_;
 };
 
-// Runs `command` (a program and its arguments) against `server` to its end.
+// Runs `command` (a program and its arguments) against `server` to its end,
+// which must be a success.
 inline void runOn(const e2e::Xvfb& server, const std::vector<std::string>& command) {
   e2e::Child child(command, server.environment());
   child.closeIn();
-  child.wait(std::chrono::seconds(10));
+  auto ending = child.wait(std::chrono::seconds(30));
+  if (!ending.exited || ending.code != 0) throw std::runtime_error(command[0] + " failed: " + ending.err);
 }
 
 // Sends one command line to a painter and waits for its "ok".
