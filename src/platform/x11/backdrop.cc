@@ -36,7 +36,7 @@ bool Backdrop::start(Box size) {
   black_ = xcb_generate_id(c);
   uint32_t gc[] = {0, 0};
   xcb_create_gc(c, black_, window_, XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES, gc);
-  nameAndBlacken();
+  nameAndPaint();
   return true;
 }
 
@@ -46,17 +46,20 @@ void Backdrop::resize(Box size) {
   uint32_t values[] = {uint32_t(size.width), uint32_t(size.height)};
   xcb_configure_window(connection_->xcb(), window_, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
   xcb_free_pixmap(connection_->xcb(), pixmap_);
-  nameAndBlacken();
+  nameAndPaint();
 }
 
 // A fresh pixmap starts as a copy of the screen beneath (left-out windows
-// included), and a root without a background paints nothing over it.
-void Backdrop::nameAndBlacken() {
+// included), and a root without a background paints nothing over it: black
+// first. Then the whole of it holds the background, for another capture
+// leaving applications out, which takes this for one more window beneath.
+void Backdrop::nameAndPaint() {
   auto* c = connection_->xcb();
   pixmap_ = xcb_generate_id(c);
   xcb_composite_name_window_pixmap(c, window_, pixmap_);
   xcb_rectangle_t all{0, 0, uint16_t(size_.width), uint16_t(size_.height)};
   xcb_poly_fill_rectangle(c, window_, black_, 1, &all);
+  xcb_clear_area(c, 0, window_, 0, 0, 0, 0);
 }
 
 Grab Backdrop::read(Box box, Segment& into) {

@@ -31,7 +31,7 @@ class Backdrop {
   Grab read(Box box, Segment& into);
 
  private:
-  void nameAndBlacken();
+  void nameAndPaint();
 
   std::shared_ptr<Connection> connection_;
   xcb_window_t window_ = XCB_NONE;

@@ -152,7 +152,9 @@ class DisplaySource : public Source {
   // Render copies the screen into the segment itself, as a pixmap over it, and
   // makes it opaque on the way: no pass over the pixels here.
   Grab refresh(Segment& into, Box part) override {
-    if (part.empty() && !exclusion_) return Grab::done;  // what is left out may have moved all the same
+    // Nothing changed on the screen; but a window may have turned out to be
+    // left out without moving, which no Damage reports.
+    if (part.empty() && !(exclusion_ && exclusion_->stale())) return Grab::done;
     auto* c = connection_->xcb();
     if (!into.shared() || into.size() < size_t(area_.width) * size_t(area_.height) * 4) return stopRefreshing();
     auto target = std::find_if(targets_.begin(), targets_.end(), [&](auto& t) { return t.segment == into.seg(); });
@@ -169,13 +171,15 @@ class DisplaySource : public Source {
                                           int16_t(box.y), uint16_t(box.width), uint16_t(box.height));
     };
     if (exclusion_) xcb_grab_server(c);
-    Reply<xcb_generic_error_t> error(xcb_request_check(c, copy(part)));
+    // The check waits for a reply: every event sent before the grab is in then.
+    Reply<xcb_generic_error_t> error(
+        xcb_request_check(c, part.empty() ? xcb_no_operation_checked(c) : copy(part)));
     if (!error && exclusion_) {
-      // What is left out moved: it may have left its pixels in this memory
-      // outside `part`, and in the other buffers anywhere it was or is.
+      // Where what is left out moved, it may have left its pixels in this
+      // memory outside `part`, and in the other buffers wherever it was or is.
       Box moved = intersection(relative(settle()), {0, 0, area_.width, area_.height});
       if (!moved.empty()) {
-        copy(moved);
+        xcb_discard_reply(c, copy(moved).sequence);
         part = united(part, moved);
         moved_ = united(moved_, moved);
         changed_ = true;

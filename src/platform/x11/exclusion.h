@@ -42,6 +42,8 @@ class Exclusion {
   // different for it (the survey is out of date, or a window changed under
   // a left-out one).
   bool take(const xcb_generic_event_t* event);
+  // Whether events said that the survey is out of date.
+  bool stale() const { return stale_; }
   // Where windows under the left-out ones changed since the last call (root
   // coordinates): no root Damage reports that. Re-arms their Damage.
   Box rearm();
