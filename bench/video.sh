@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # CPU cost and delivered rate of the video job against ffmpeg's x11grab, on a
 # private Xvfb, reader `cat > /dev/null`.
-#   bench/video.sh [build-dir] [seconds] [first]   (first: the 1080p30 changing case only)
+#   bench/video.sh [build-dir] [seconds] [first|exclusion]
+#     first: the 1080p30 changing case only; exclusion: the case of an
+#     application left out only
 # Prints, per case, the CPU seconds per 10 s of the capturer and of the X
 # server, the frames a second that reached the reader, and the reader's own
 # CPU seconds (not part of the total).
@@ -48,6 +50,7 @@ measure() {  # measure LABEL FPS COMMAND...
   sleep "$seconds"
   local c1 x1 r1 k1; c1=$(cpu "$pid"); x1=$(cpu "$xvfb"); r1=$(received "$reader"); k1=$(cpu "$reader")
   kill -TERM "$pid"; wait "$pipeline" 2>/dev/null || true
+  total=$(awk "BEGIN{print ($c1 - $c0 + $x1 - $x0) * 10 / $seconds}")
   awk -v l="$label" -v c="$(awk "BEGIN{print $c1 - $c0}")" -v x="$(awk "BEGIN{print $x1 - $x0}")" -v s="$seconds" \
       -v b="$((r1 - r0))" -v f="$frame" -v k="$(awk "BEGIN{print $k1 - $k0}")" \
     'BEGIN { printf "%-34s capturer %5.2f  X server %5.2f  total %5.2f CPU-s/10s   %5.1f frames/s   (reader %4.2f)\n", l, c*10/s, x*10/s, (c+x)*10/s, b/f/s, k*10/s }'
@@ -74,10 +77,32 @@ run_case() {  # run_case WIDTH HEIGHT FPS SCENE [peer]
   cleanup; started=()
 }
 
-echo "reader: cat > /dev/null; $seconds s per case; $(nproc) cores"
+# A 1280x720 video at 30 frames a second on a 1920x1080 screen, and a still
+# window of another process over its corner: captured whole, then with that
+# window's application left out. Prints the cost of leaving it out as a ratio.
+exclusion_case() {
+  server 1920 1080
+  exec 3> >(DISPLAY=$display "$painter" 0 0 1280 720 336699 video >/dev/null)
+  started+=($!)
+  exec 4> >(DISPLAY=$display "$painter" 1000 500 600 400 808080 still >/dev/null)
+  started+=($!)
+  local still=$!
+  sleep 0.5
+  echo "animate 30" >&3
+  frame=$((1920 * 1080 * 4))
+  DISPLAY=$display measure "pellix video@30" 30 "$tool" --fps 30
+  local whole=$total
+  DISPLAY=$display measure "pellix video@30, one left out" 30 "$tool" --fps 30 --exclude-pid "$still"
+  awk -v a="$total" -v b="$whole" 'BEGIN { printf "%-34s %5.2f times the capture without it\n", "leaving one application out", a / b }'
+  cleanup; started=()
+}
+
+echo "reader: cat > /dev/null; $seconds s per case; $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ "${3:-}" = exclusion ]; then exclusion_case; exit 0; fi
 run_case 1920 1080 30 changing peer
 [ "${3:-}" = first ] && exit 0
 run_case 1920 1080 30 still peer
 run_case 1920 1080 60 changing peer
 run_case 1920 1080 60 still
 run_case 3840 2160 60 changing peer
+exclusion_case

@@ -3,6 +3,7 @@
 // frames, held buffers and the ways a stream stops.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -44,6 +45,7 @@ class Frames : public platform::StreamOutput {
     auto status = std::get<int64_t>(sample.attachments->at(0).at(platform::frameInfoStatus));
     statuses.push_back(status);
     if (status == platform::complete) {
+      if (each) each(sample);
       latest_ = sample;
       completes_++;
       if (keepAll_) kept.push_back(sample);
@@ -83,6 +85,8 @@ class Frames : public platform::StreamOutput {
 
   std::vector<int64_t> statuses;
   std::vector<SampleBuffer> kept;
+  // Called with every complete frame, when set before the stream starts.
+  std::function<void(const SampleBuffer&)> each;
 
  private:
   bool keepAll_;
@@ -296,7 +300,7 @@ void expectExcludedWindowLeavesNoPixel(e2e::Xvfb& server) {
   ASSERT_TRUE(frame);
   EXPECT_TRUE(everyPixel(*frame, [](uint32_t p) { return p != 0xff00ff00; })) << "a pixel of the excluded window";
   EXPECT_EQ(pixel(*frame, 149, 149), 0xff0000ff);
-  // Over the root, nothing can be recovered: black.
+  // Over the root, its background shows: black (-br).
   EXPECT_EQ(pixel(*frame, 170, 170), black);
 
   // Changes of the excluded window never show; changes beneath it do.
@@ -346,6 +350,131 @@ TEST(X11Stream, AnExcludedApplicationUnderAWindowManagerLeavesNoPixel) {
   auto frame = run.frames.waitFor([&](auto& f) { return pixel(f, x + 10, y + 10) == 0xff0000ff; });
   ASSERT_TRUE(frame);
   EXPECT_TRUE(everyPixel(*frame, [](uint32_t p) { return p != 0xff00ff00; }));
+}
+
+// The applications on `server` whose process is `pid`.
+std::vector<platform::RunningApplication> applicationsOf(platform::Capture& capture, pid_t pid) {
+  std::vector<platform::RunningApplication> found;
+  for (auto& a : capture.shareableContent().applications)
+    if (a.processID == pid) found.push_back(a);
+  return found;
+}
+
+// A left-out window over the bare root leaves the root's background, whatever
+// kind it is: a colour, a tiled pixmap (which no request reads back), or the
+// pixmap a desktop names in _XROOTPMAP_ID.
+TEST(X11Stream, AnExcludedApplicationOverTheRootLeavesTheRootsBackground) {
+  // A 3x2 tile, so that a tile placed anywhere but at the root's origin shows.
+  char tile[] = "/tmp/pellix-tile-XXXXXX";
+  int fd = mkstemp(tile);
+  ASSERT_GE(fd, 0);
+  std::string bitmap = "#define t_width 3\n#define t_height 2\nstatic unsigned char t_bits[] = {\n0x05, 0x02};\n";
+  ASSERT_EQ(write(fd, bitmap.data(), bitmap.size()), ssize_t(bitmap.size()));
+  close(fd);
+  struct Case {
+    std::string name;
+    std::vector<std::string> xsetroot;  // empty: _XROOTPMAP_ID instead
+    std::function<uint32_t(int, int)> expected;
+  };
+  std::vector<Case> cases = {
+      {"solid colour", {"xsetroot", "-solid", "#203040"}, [](int, int) { return 0xff203040u; }},
+      {"tiled bitmap",
+       {"xsetroot", "-bitmap", tile, "-fg", "#ff8000", "-bg", "#0080ff"},
+       [](int x, int y) {
+         static const int bits[2] = {0x05, 0x02};
+         return (bits[y % 2] >> (x % 3)) & 1 ? 0xffff8000u : 0xff0080ffu;
+       }},
+      {"_XROOTPMAP_ID", {}, [](int, int) { return 0xff405060u; }},
+  };
+  for (auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    e2e::Xvfb server(320, 240, {"-br"});
+    x11test::Client client(server);  // keeps the _XROOTPMAP_ID pixmap alive
+    if (!test.xsetroot.empty()) {
+      x11test::runOn(server, test.xsetroot);
+    } else {
+      auto* c = client.get();
+      auto* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+      xcb_pixmap_t pixmap = xcb_generate_id(c);
+      xcb_create_pixmap(c, screen->root_depth, pixmap, client.root(), 320, 240);
+      xcb_gcontext_t gc = xcb_generate_id(c);
+      uint32_t color = 0x405060;
+      xcb_create_gc(c, gc, pixmap, XCB_GC_FOREGROUND, &color);
+      xcb_rectangle_t all{0, 0, 320, 240};
+      xcb_poly_fill_rectangle(c, pixmap, gc, 1, &all);
+      xcb_change_property(c, XCB_PROP_MODE_REPLACE, client.root(), client.atom("_XROOTPMAP_ID"), XCB_ATOM_PIXMAP,
+                          32, 1, &pixmap);
+      free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    }
+    auto excluded = e2e::paintWindow(server, 100, 80, 80, 60, 0x00ff00, "excluded");
+    auto capture = x11test::captureOn(server);
+    auto leftOut = applicationsOf(*capture, excluded.process->pid());
+    ASSERT_EQ(leftOut.size(), 1u);
+    Running run(*capture, wholeDisplay(*capture, leftOut), configuration());
+    run.start();
+    auto frame = run.frames.waitFor([&](auto& f) { return pixel(f, 140, 110) == test.expected(140, 110); });
+    if (!frame) {
+      ADD_FAILURE() << "no frame shows the background where the window is";
+      continue;
+    }
+    size_t wrong = 0;
+    for (int y = 80; y < 140; y++)
+      for (int x = 100; x < 180; x++) wrong += pixel(*frame, size_t(x), size_t(y)) != test.expected(x, y);
+    EXPECT_EQ(wrong, 0u);
+    if (!test.xsetroot.empty()) {  // the server paints the same around it
+      EXPECT_EQ(pixel(*frame, 10, 11), test.expected(10, 11));
+    }
+    // Reading the background makes no change of its own: the still screen stays idle.
+    std::this_thread::sleep_for(100ms);
+    size_t completes = run.frames.count(platform::complete);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(run.frames.count(platform::complete), completes);
+  }
+  unlink(tile);
+}
+
+// Never a pixel of a left-out window, also in the frame right after it maps,
+// moves or raises: every frame is looked at while it does so, time after time.
+TEST(X11Stream, AnExcludedWindowThatMapsMovesOrRaisesNeverShowsInAnyFrame) {
+  e2e::Xvfb server(320, 240, {"-br"});
+  auto below = e2e::paintWindow(server, 0, 0, 320, 240, 0x0000ff, "below");
+  auto excluded = e2e::paintWindow(server, 10, 10, 60, 60, 0x00ff00, "excluded");
+  auto over = e2e::paintWindow(server, 120, 90, 80, 60, 0xff0000, "over");
+  auto capture = x11test::captureOn(server);
+  auto leftOut = applicationsOf(*capture, excluded.process->pid());
+  ASSERT_EQ(leftOut.size(), 1u);
+  auto c = configuration();
+  c.minimumFrameInterval = {1, 1000};
+  c.showsCursor = true;
+  Running run(*capture, wholeDisplay(*capture, leftOut), c);
+  std::atomic<size_t> frames = 0, showing = 0;
+  run.frames.each = [&](const SampleBuffer& f) {
+    frames++;
+    if (!everyPixel(f, [](uint32_t p) { return p != 0xff00ff00; })) showing++;
+  };
+  run.start();
+  // The window below changes all the time (never to the left-out colour), so
+  // that frames follow each other and each change of the left-out window
+  // lands somewhere in the making of one.
+  x11test::tell(below, "animate 500");
+  ASSERT_TRUE(run.frames.next());
+  for (int round = 0; round < 400; round++) {
+    int x = (round * 97) % 260, y = (round * 53) % 180;
+    x11test::tell(excluded, "move " + std::to_string(x) + " " + std::to_string(y));
+    ASSERT_TRUE(run.frames.next());
+    if (round % 20 == 0) {
+      x11test::tell(excluded, "move 130 100");
+      x11test::tell(excluded, "unmap");
+      ASSERT_TRUE(run.frames.next());
+      x11test::tell(excluded, "map");
+      ASSERT_TRUE(run.frames.next());
+      x11test::tell(over, "raise");
+      ASSERT_TRUE(run.frames.next());
+      x11test::tell(excluded, "raise");
+      ASSERT_TRUE(run.frames.next());
+    }
+  }
+  EXPECT_EQ(showing.load(), 0u) << "of " << frames.load() << " frames";
 }
 
 TEST(X11Stream, ThePointerIsDrawnOnlyWhenAsked) {

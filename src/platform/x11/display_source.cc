@@ -61,7 +61,10 @@ class DisplaySource : public Source {
     if (area_.empty()) return Error{failedToStart, "the area to capture is empty"};
     root_ = {0, 0, connection_->screen()->width_in_pixels, connection_->screen()->height_in_pixels};
 
-    uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    std::vector<pid_t> excluded;
+    if (filter_.kind == ContentFilter::Kind::displayExcluding)
+      for (auto& application : filter_.applications) excluded.push_back(application.processID);
+    uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY | (excluded.empty() ? 0 : Exclusion::rootEvents);
     xcb_change_window_attributes(c, connection_->root(), XCB_CW_EVENT_MASK, &events);
     if (connection_->has().damage) {
       damage_ = xcb_generate_id(c);
@@ -76,20 +79,17 @@ class DisplaySource : public Source {
     if (failure && failure->error_code == XCB_ACCESS)
       return Error{userDeclined, "the X server refuses to let this client read the screen"};
 
-    std::vector<pid_t> excluded;
-    if (filter_.kind == ContentFilter::Kind::displayExcluding)
-      for (auto& application : filter_.applications) excluded.push_back(application.processID);
     if (!excluded.empty()) {
       exclusion_ = std::make_unique<Exclusion>(connection_, excluded);
       if (auto error = exclusion_->start()) return error;
-    } else {
-      prepareRefresh();
     }
+    prepareRefresh();
     return std::nullopt;
   }
 
   std::optional<Error> take(const xcb_generic_event_t* event) override {
     uint8_t type = event->response_type & 0x7f;
+    if (exclusion_ && exclusion_->take(event)) changed_ = true;
     if (connection_->has().damage && type == connection_->has().damageEvent + XCB_DAMAGE_NOTIFY) {
       changed_ = true;
     } else if (type == XCB_CONFIGURE_NOTIFY) {
@@ -128,12 +128,12 @@ class DisplaySource : public Source {
     if (!exclusion_) return grabRoot();
     exclusion_->rearm();
     xcb_grab_server(c);
-    exclusion_->survey();
     Grab result = grabRoot();
-    if (result == Grab::done)
-      exclusion_->recompose({into.data(), part.width, part.height, size_t(part.width) * 4},
-                            {area_.x + part.x, area_.y + part.y, part.width, part.height});
+    if (result == Grab::done) settle();
     xcb_ungrab_server(c);
+    Box box{area_.x + part.x, area_.y + part.y, part.width, part.height};
+    if (result == Grab::done)
+      exclusion_->recompose({into.data(), part.width, part.height, size_t(part.width) * 4}, box, box);
     xcb_flush(c);
     return result;
   }
@@ -152,13 +152,21 @@ class DisplaySource : public Source {
       return whole;
     }
     auto& e = region->extents;
-    return intersection({e.x - area_.x, e.y - area_.y, e.width, e.height}, whole);
+    Box found = intersection({e.x - area_.x, e.y - area_.y, e.width, e.height}, whole);
+    if (exclusion_) {
+      found = united(found, intersection(relative(exclusion_->rearm()), whole));
+      found = united(found, moved_);
+      moved_ = {};
+    }
+    return found;
   }
 
   // Render copies the screen into the segment itself, as a pixmap over it, and
   // makes it opaque on the way: no pass over the pixels here.
   Grab refresh(Segment& into, Box part) override {
-    if (part.empty()) return Grab::done;
+    // Nothing changed on the screen; but a window may have turned out to be
+    // left out without moving, which no Damage reports.
+    if (part.empty() && !(exclusion_ && exclusion_->stale())) return Grab::done;
     auto* c = connection_->xcb();
     if (!into.shared() || into.size() < size_t(area_.width) * size_t(area_.height) * 4) return stopRefreshing();
     auto target = std::find_if(targets_.begin(), targets_.end(), [&](auto& t) { return t.segment == into.seg(); });
@@ -169,10 +177,32 @@ class DisplaySource : public Source {
       xcb_render_create_picture(c, made.picture, made.pixmap, argb_, 0, nullptr);
       target = targets_.insert(targets_.end(), made);
     }
-    Reply<xcb_generic_error_t> error(xcb_request_check(
-        c, xcb_render_composite_checked(c, XCB_RENDER_PICT_OP_SRC, rootPicture_, XCB_NONE, target->picture,
-                                        int16_t(area_.x + part.x), int16_t(area_.y + part.y), 0, 0, int16_t(part.x),
-                                        int16_t(part.y), uint16_t(part.width), uint16_t(part.height))));
+    auto copy = [&](Box box) {
+      return xcb_render_composite_checked(c, XCB_RENDER_PICT_OP_SRC, rootPicture_, XCB_NONE, target->picture,
+                                          int16_t(area_.x + box.x), int16_t(area_.y + box.y), 0, 0, int16_t(box.x),
+                                          int16_t(box.y), uint16_t(box.width), uint16_t(box.height));
+    };
+    if (exclusion_) xcb_grab_server(c);
+    // The check waits for a reply: every event sent before the grab is in then.
+    Reply<xcb_generic_error_t> error(
+        xcb_request_check(c, part.empty() ? xcb_no_operation_checked(c) : copy(part)));
+    if (!error && exclusion_) {
+      // Where what is left out moved, it may have left its pixels in this
+      // memory outside `part`, and in the other buffers wherever it was or is.
+      Box moved = intersection(relative(settle()), {0, 0, area_.width, area_.height});
+      if (!moved.empty()) {
+        xcb_discard_reply(c, copy(moved).sequence);
+        part = united(part, moved);
+        moved_ = united(moved_, moved);
+        changed_ = true;
+      }
+      xcb_ungrab_server(c);
+      Box box{area_.x + part.x, area_.y + part.y, part.width, part.height};
+      exclusion_->recompose({into.data(), area_.width, area_.height, size_t(area_.width) * 4}, area_, box);
+      xcb_flush(c);
+      return Grab::done;
+    }
+    if (exclusion_) xcb_ungrab_server(c);
     if (!error) return Grab::done;
     if (connection_->broken()) return Grab::broken;
     if (error->error_code == XCB_ACCESS) return Grab::refused;
@@ -186,6 +216,23 @@ class DisplaySource : public Source {
   Box display_, area_, root_;
   uint32_t damage_ = XCB_NONE;
   std::unique_ptr<Exclusion> exclusion_;
+  Box moved_;  // where what is left out moved, for the next damaged()
+
+  // A root box relative to the area.
+  Box relative(Box box) const {
+    return box.empty() ? box : Box{box.x - area_.x, box.y - area_.y, box.width, box.height};
+  }
+
+  // With the server grabbed, after a reply (which comes after every event
+  // sent before the grab): takes those events and brings the survey of what
+  // is left out up to date. Where what is left out moved, root coordinates.
+  Box settle() {
+    while (auto* event = xcb_poll_for_queued_event(connection_->xcb())) {
+      if (event->response_type != 0) take(event);
+      free(event);
+    }
+    return exclusion_->update();
+  }
 
   // Sets up what `refresh` needs when the server has it all: Damage regions,
   // Render, and pixmaps over shared memory.
