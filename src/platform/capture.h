@@ -38,6 +38,12 @@ class Capture {
   // One image of what `filter` shows, as `configuration` says. Throws Error.
   virtual Picture captureImage(const ContentFilter& filter, const StreamConfiguration& configuration);
 
+  // Why this service cannot capture one window (or its application's sound),
+  // or leave applications out; none when it can. A job that asks for what
+  // cannot be done is refused with this error rather than silently given less.
+  virtual std::optional<Error> refusesWindows() { return std::nullopt; }
+  virtual std::optional<Error> refusesLeavingOut() { return std::nullopt; }
+
   // Seconds on the clock of the samples' presentation times.
   virtual double hostNow() = 0;
   // Seconds since 1970-01-01 00:00 UTC.

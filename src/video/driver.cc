@@ -73,6 +73,7 @@ void run() {
       break;
     }
   if (!display) fail(2, "there is no display " + std::to_string(options.display));
+  refuseWhatCannotBeServed();
   if (audio) return startSound(content, *display);
   if (shot) takeShot(content, *display);
   streamVideo(content, *display);

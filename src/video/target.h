@@ -21,6 +21,11 @@ const platform::Window& chosenWindow(const platform::ShareableContent& content);
 // The listed applications whose process is in options.excluded, in order.
 std::vector<platform::RunningApplication> excludedApplications(const platform::ShareableContent& content);
 
+// Throws the capture service's own error when the options name a window or
+// applications to leave out and the service cannot serve that: capturing more
+// than was asked would be a silent leak.
+void refuseWhatCannotBeServed();
+
 // The display without the excluded applications, whole or cropped by
 // options.crop (display pixels): sets the filter, the size and the source.
 void targetDisplay(const platform::ShareableContent& content, const platform::Display& display,
