@@ -68,7 +68,8 @@ stop_wayland_session() {
   # The whole process group; its members' zombies are for PID 1 to reap.
   kill -TERM -- "-$wayland_session_pid" 2>/dev/null
   for _ in $(seq 250); do
-    ps -o stat= --sid "$wayland_session_pid" 2>/dev/null | grep -qv '^Z' || break
+    # (no early-ending grep: under pipefail its broken pipe would end the wait)
+    [ -n "$(ps -o stat= --sid "$wayland_session_pid" 2>/dev/null | grep -v '^Z')" ] || break
     sleep 0.02
   done
   kill -KILL -- "-$wayland_session_pid" 2>/dev/null

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace platform::wayland {
 
 Box united(Box a, Box b) {
@@ -25,15 +29,27 @@ namespace {
 // One row of `count` pixels, the fourth byte set to 255 on the way (the
 // compositor's X byte is not alpha).
 void opaqueRow(const uint8_t* from, uint8_t* to, int count, Layout layout) {
-  auto* in = reinterpret_cast<const uint32_t*>(from);
-  auto* out = reinterpret_cast<uint32_t*>(to);
+  int i = 0;
   if (layout == Layout::bgrx) {
-    for (int i = 0; i < count; i++) out[i] = in[i] | 0xff000000u;
-  } else {
-    for (int i = 0; i < count; i++) {
-      uint32_t p = in[i];
-      out[i] = 0xff000000u | (p & 0x0000ff00u) | (p & 0xffu) << 16 | (p >> 16 & 0xffu);
+#ifdef __SSE2__
+    const __m128i alpha = _mm_set1_epi32(int(0xff000000u));
+    for (; i + 4 <= count; i += 4) {
+      __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i * 4));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i * 4), _mm_or_si128(p, alpha));
     }
+#endif
+    for (; i < count; i++) {
+      uint32_t p;
+      memcpy(&p, from + i * 4, 4);
+      p |= 0xff000000u;
+      memcpy(to + i * 4, &p, 4);
+    }
+    return;
+  }
+  for (; i < count; i++) {
+    const uint8_t* p = from + i * 4;
+    uint8_t* q = to + i * 4;
+    q[0] = p[2], q[1] = p[1], q[2] = p[0], q[3] = 255;
   }
 }
 
