@@ -48,7 +48,7 @@ mkfifo "$work/window"
 started+=($!)
 exec 3>"$work/window"
 for _ in $(seq 500); do grep -q ready "$work/window.out" 2>/dev/null && break; sleep 0.02; done
-swaymsg -q '[app_id="^pellix-bench$"] floating enable, resize set 1280 720, move absolute position 0 0'
+swaymsg -q '[app_id="^pellix-bench$"] move absolute position 0 0'
 sleep 0.5
 animate() { echo "animate $1" >&3; }
 

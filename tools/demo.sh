@@ -28,11 +28,11 @@ if [ "$mode" = wayland ]; then
   # A path, so that the sound demo's private runtime folder does not hide it.
   export WAYLAND_DISPLAY=$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY DISPLAY=
   rm -f "$out/window"; mkfifo "$out/window"; exec 3<>"$out/window"; rm -f "$out/window"
-  "$build/tests/e2e/wayland-paint" 640 360 3070c8 demo-window <&3 >"$out/window.out" &
+  "$build/tests/e2e/wayland-paint" 640 360 3070c8 pellix-demo <&3 >"$out/window.out" &
   started+=($!)
   for _ in $(seq 250); do grep -q ready "$out/window.out" 2>/dev/null && break; sleep 0.02; done
   rm -f "$out/window.out"
-  swaymsg -q '[app_id="^demo-window$"] floating enable, resize set 640 360, move absolute position 100 80'
+  swaymsg -q '[app_id="^pellix-demo$"] move absolute position 100 80'
   sleep 0.3
   echo "private headless Wayland session (sway) with a sample window"
 elif private_display 1280 720; then

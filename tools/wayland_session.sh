@@ -11,7 +11,8 @@
 #     prints NAME=VALUE lines and "ready", then stops the session when its
 #     standard input ends or it gets SIGTERM.
 #
-# The background is #336699 and the output is named HEADLESS-1.
+# The background is #336699 and the output is named HEADLESS-1. Windows whose
+# app id begins with "pellix-" float at their own size.
 
 wayland_session_background=336699
 
@@ -24,6 +25,9 @@ start_wayland_session() {  # start_wayland_session WIDTH HEIGHT
 output HEADLESS-1 resolution $1x$2 position 0,0 bg #$wayland_session_background solid_color
 xwayland disable
 default_border none
+default_floating_border none
+# Test windows float at the size they choose, never tiled first.
+for_window [app_id="^pellix-"] floating enable
 exec dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP=sway
 exec printf 'WAYLAND_DISPLAY=%s\nSWAYSOCK=%s\n' "\$WAYLAND_DISPLAY" "\$SWAYSOCK" >$folder/env.new && mv $folder/env.new $folder/env
 EOF

@@ -135,12 +135,16 @@ WaylandWindow paintWayland(const WaylandSession& session, int x, int y, int widt
       session.environment());
   if (window.process->readLine() != "ready") throw std::runtime_error("wayland-paint did not start");
   std::string criteria = "[app_id=\"^" + name + "$\"] ";
-  session.sway(criteria + "floating enable, resize set " + std::to_string(width) + " " + std::to_string(height) +
-               ", move absolute position " + std::to_string(x) + " " + std::to_string(y));
+  session.sway(criteria + "move absolute position " + std::to_string(x) + " " + std::to_string(y));
   std::array<int, 4> wanted{x, y, width, height};
   auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (placeOf(session.ask("get_tree"), name) != wanted) {
-    if (Clock::now() > deadline) throw std::runtime_error("sway did not place " + name);
+  for (std::optional<std::array<int, 4>> place; (place = placeOf(session.ask("get_tree"), name)) != wanted;) {
+    if (Clock::now() > deadline) {
+      std::string seen = place ? std::to_string((*place)[0]) + "," + std::to_string((*place)[1]) + " " +
+                                     std::to_string((*place)[2]) + "x" + std::to_string((*place)[3])
+                               : "nowhere";
+      throw std::runtime_error("sway did not place " + name + " (it is " + seen + ")");
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return window;

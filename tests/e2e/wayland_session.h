@@ -62,6 +62,7 @@ class NestedSway {
 
 // A window of our own on the session (wayland_paint.c), floating with its
 // top-left corner at x, y, filled with `rgb`. Ready once sway shows it there.
+// `name` must begin with "pellix-": such windows float at their own size.
 struct WaylandWindow {
   std::unique_ptr<Child> process;
   // Sends one line ("color RRGGBB", "animate FPS") and waits for its "ok".
