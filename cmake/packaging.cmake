@@ -11,7 +11,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 display's or a window's frames as raw BGRA, records the desktop's sound as raw
 48 kHz stereo float, takes PNG screenshots, lists displays and windows, and
 answers text-recognition requests as JSON lines. It captures from an X server
-and records from PulseAudio or PipeWire; text is read by Tesseract.")
+or a wlroots Wayland compositor (sway and others with screencopy) and records
+from PulseAudio or PipeWire; text is read by Tesseract.")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

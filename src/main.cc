@@ -1,28 +1,9 @@
 // Wires the real platform services to the tool.
 #include <string_view>
 
+#include "desktop_capture.h"
 #include "front/dispatch.h"
-#include "platform/pulse/pulse_sound.h"
 #include "platform/tesseract/tesseract_recognition.h"
-#include "platform/x11/x11_capture.h"
-
-namespace {
-
-// Pictures from the X server, sound from the sound server.
-class DesktopCapture : public platform::X11Capture {
- public:
-  std::unique_ptr<platform::Stream> makeStream(const platform::ContentFilter& filter,
-                                               const platform::StreamConfiguration& configuration,
-                                               platform::StreamDelegate& delegate) override {
-    if (configuration.capturesAudio) return sound_.makeStream(filter, configuration, delegate);
-    return X11Capture::makeStream(filter, configuration, delegate);
-  }
-
- private:
-  platform::PulseSound sound_;
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::string_view(argv[1]) == "ocr") platform::limitOpenMPThreads(argv);

@@ -12,9 +12,11 @@ start_xvfb() {  # start_xvfb WIDTH HEIGHT
   for _ in $(seq 200); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
 }
 
-# Keeps the X server in $DISPLAY when it answers (false); else starts a
-# private one (true).
+# Keeps the display server of the environment when one answers, the X server
+# in $DISPLAY or the Wayland compositor in $WAYLAND_DISPLAY (false); else
+# starts a private X server (true).
 private_display() {  # private_display WIDTH HEIGHT
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 1; fi
+  if [ -n "${WAYLAND_DISPLAY:-}" ] && wayland-info >/dev/null 2>&1; then return 1; fi
   start_xvfb "$1" "$2"
 }

@@ -11,6 +11,7 @@
 #include "platform/signals.h"
 #include "shot/take_shot.h"
 #include "sound/start_sound.h"
+#include "target/target.h"
 #include "text/service.h"
 #include "video/stream_video.h"
 
@@ -47,10 +48,12 @@ void runCaptureJob(Job job, const Options& options, platform::Capture& capture) 
   try {
     say(options.verbose, "listing the displays");
     auto content = capture.shareableContent();
+    if (auto note = capture.note(); !note.empty()) say(options.verbose, note);
     say(options.verbose, std::to_string(content.displays.size()) + " displays, " +
                              std::to_string(content.applications.size()) + " apps");
     if (job == Job::list) listContent(capture, content);
     const platform::Display& display = chosenDisplay(options, content);
+    refuseWhatCannotBeServed(options, capture);
     switch (job) {
       case Job::audio: return startSound(options, capture, content, display);
       case Job::shot: return takeShot(options, capture, content, display);

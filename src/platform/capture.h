@@ -21,6 +21,10 @@ class Capture {
   virtual bool allowed() = 0;
   virtual uint32_t mainDisplayID() = 0;
 
+  // A progress line on which service serves and what that means; empty when
+  // there is nothing to say.
+  virtual std::string note() { return {}; }
+
   // Everything capturable, off-screen windows included. Throws Error.
   virtual ShareableContent shareableContent() = 0;
   // None when the display has no mode to ask.
@@ -37,6 +41,12 @@ class Capture {
   virtual bool takesScreenshots() { return false; }
   // One image of what `filter` shows, as `configuration` says. Throws Error.
   virtual Picture captureImage(const ContentFilter& filter, const StreamConfiguration& configuration);
+
+  // Why this service cannot capture one window (or its application's sound),
+  // or leave applications out; none when it can. A job that asks for what
+  // cannot be done is refused with this error rather than silently given less.
+  virtual std::optional<Error> refusesWindows() { return std::nullopt; }
+  virtual std::optional<Error> refusesLeavingOut() { return std::nullopt; }
 
   // Seconds on the clock of the samples' presentation times.
   virtual double hostNow() = 0;

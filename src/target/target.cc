@@ -24,6 +24,13 @@ std::vector<platform::RunningApplication> excludedApplications(const Options& op
   return excluded;
 }
 
+void refuseWhatCannotBeServed(const Options& options, platform::Capture& capture) {
+  if (options.window)
+    if (auto refusal = capture.refusesWindows()) throw *refusal;
+  if (!options.excluded.empty())
+    if (auto refusal = capture.refusesLeavingOut()) throw *refusal;
+}
+
 void targetDisplay(const Options& options, const platform::ShareableContent& content,
                    const platform::Display& display, const PixelSize& pixels, platform::ContentFilter& filter,
                    platform::StreamConfiguration& configuration) {

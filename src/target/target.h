@@ -24,6 +24,11 @@ const platform::Window& chosenWindow(const Options& options, const platform::Sha
 std::vector<platform::RunningApplication> excludedApplications(const Options& options,
                                                                 const platform::ShareableContent& content);
 
+// Throws the capture service's own error when the options name a window or
+// applications to leave out and the service cannot serve that: capturing more
+// than was asked would be a silent leak.
+void refuseWhatCannotBeServed(const Options& options, platform::Capture& capture);
+
 // The display without the excluded applications, whole or cropped by
 // options.crop (display pixels): sets the filter, the size and the source.
 void targetDisplay(const Options& options, const platform::ShareableContent& content,

@@ -295,8 +295,8 @@ TEST(WaylandOnly, EveryCaptureJobSaysWhyItCannotStart) {
     auto ending = e2e::run(job, {{"WAYLAND_DISPLAY", "wayland-0"}});
     EXPECT_EQ(ending.code, 2);
     EXPECT_EQ(ending.err,
-              "pellix-capture: the capture could not start: this is a Wayland session without an X server "
-              "(DISPLAY is not set); only X11 is served\n");
+              "pellix-capture: the capture could not start: no Wayland compositor answers at wayland-0, and "
+              "there is no X server to fall back on (DISPLAY is not set)\n");
     EXPECT_EQ(ending.out, "");
   }
   if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);

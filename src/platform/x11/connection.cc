@@ -59,7 +59,7 @@ Connection::Connection(const std::string& display, bool quiet) {
     if (display_.empty()) {
       const char* wayland = getenv("WAYLAND_DISPLAY");
       reason_ = wayland && *wayland
-                    ? "this is a Wayland session without an X server (DISPLAY is not set); only X11 is served"
+                    ? "this is a Wayland session without an X server (DISPLAY is not set)"
                     : "no X server: DISPLAY is not set";
     } else if (error == XCB_CONN_CLOSED_PARSE_ERR) {
       reason_ = "the display name is not valid";

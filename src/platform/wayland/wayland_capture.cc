@@ -1,0 +1,100 @@
+#include "platform/wayland/wayland_capture.h"
+
+#include <time.h>
+
+#include <mutex>
+
+#include "platform/wayland/connection.h"
+#include "platform/wayland/one_shot.h"
+#include "platform/wayland/stream.h"
+#include "platform/wayland/target.h"
+
+namespace platform {
+
+// The listing's connection, made on first use; the entry and the driver
+// reach it from two threads, one at a time.
+struct WaylandCapture::State {
+  std::mutex lock;
+  std::unique_ptr<wayland::Connection> connection;
+  std::optional<Error> failure;
+
+  // The connection with the compositor's latest word, or why there is none.
+  wayland::Connection& fresh() {
+    if (!connection && !failure) {
+      try {
+        connection = std::make_unique<wayland::Connection>();
+        return *connection;
+      } catch (const Error& error) {
+        failure = error;
+      }
+    }
+    if (failure) throw *failure;
+    if (!connection->roundtrip()) failure = connection->failure();
+    if (failure) throw *failure;
+    return *connection;
+  }
+};
+
+WaylandCapture::WaylandCapture() : state_(std::make_unique<State>()) {}
+WaylandCapture::~WaylandCapture() = default;
+
+uint32_t WaylandCapture::mainDisplayID() {
+  std::lock_guard lock(state_->lock);
+  try {
+    auto displays = wayland::displays(state_->fresh().outputs());
+    return displays.empty() ? 0 : displays.front().displayID;
+  } catch (const Error&) {
+    return 0;  // the listing says why
+  }
+}
+
+ShareableContent WaylandCapture::shareableContent() {
+  std::lock_guard lock(state_->lock);
+  return {wayland::displays(state_->fresh().outputs()), {}, {}};
+}
+
+std::optional<DisplayMode> WaylandCapture::displayMode(uint32_t displayID) {
+  std::lock_guard lock(state_->lock);
+  if (!state_->connection) return std::nullopt;
+  auto output = state_->connection->state(displayID);
+  if (!output) return std::nullopt;
+  return wayland::pixelSize(*output);
+}
+
+ContentFilter WaylandCapture::windowFilter(const Window&) { throw wayland::windowsRefused(); }
+
+std::unique_ptr<Stream> WaylandCapture::makeStream(const ContentFilter& filter,
+                                                   const StreamConfiguration& configuration,
+                                                   StreamDelegate& delegate) {
+  return std::make_unique<wayland::WaylandStream>(filter, configuration, delegate);
+}
+
+Picture WaylandCapture::captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) {
+  return wayland::oneShot(filter, configuration);
+}
+
+std::optional<Error> WaylandCapture::refusesWindows() { return wayland::windowsRefused(); }
+std::optional<Error> WaylandCapture::refusesLeavingOut() { return wayland::leavingOutRefused(); }
+
+double WaylandCapture::hostNow() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+double WaylandCapture::wallNow() {
+  timespec t{};
+  clock_gettime(CLOCK_REALTIME, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+WaylandLook lookAtWayland() {
+  try {
+    wayland::Connection connection;
+    return {true, connection.screencopy() != nullptr};
+  } catch (const Error&) {
+    return {false, false};
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,74 @@
+// A private headless Wayland session for end-to-end tests: sway as the user
+// nobody with PipeWire, WirePlumber and a D-Bus session bus, started by
+// tools/wayland_session.sh. The output HEADLESS-1 sits at 0,0 with the
+// background #336699; root reaches its sockets, so the tool runs as we do.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <memory>
+#include <string>
+
+#include "harness.h"
+
+namespace e2e {
+
+class WaylandSession {
+ public:
+  static constexpr uint32_t background = 0x336699;
+
+  WaylandSession(int width = 1280, int height = 720);
+  // Stops every process of the session.
+  ~WaylandSession();
+  WaylandSession(const WaylandSession&) = delete;
+  WaylandSession& operator=(const WaylandSession&) = delete;
+
+  // The session's variables, with DISPLAY emptied (no X server).
+  Environment environment() const;
+  // Runs a sway command (swaymsg); throws when sway says it failed.
+  void sway(const std::string& command) const;
+  // `swaymsg -t <type>`, parsed.
+  nlohmann::json ask(const std::string& type) const;
+  // sway's own process, for tests that kill the compositor.
+  pid_t compositor() const { return compositor_; }
+
+ private:
+  std::unique_ptr<Child> script_;
+  Environment environment_;
+  pid_t compositor_ = -1;
+};
+
+// sway nested in a session, as a client of it, with two outputs WL-1 and
+// WL-2 that are windows of the session: closing such a window unplugs that
+// output, which a headless output cannot do.
+class NestedSway {
+ public:
+  explicit NestedSway(const WaylandSession& parent);
+  ~NestedSway();
+  NestedSway(const NestedSway&) = delete;
+  NestedSway& operator=(const NestedSway&) = delete;
+
+  // The nested compositor's variables.
+  Environment environment() const { return environment_; }
+  // Unplugs the output `name` ("WL-2").
+  void unplug(const std::string& name);
+
+ private:
+  const WaylandSession& parent_;
+  std::unique_ptr<Child> sway_;
+  Environment environment_;
+  std::string config_;
+};
+
+// A window of our own on the session (wayland_paint.c), floating with its
+// top-left corner at x, y, filled with `rgb`. Ready once sway shows it there.
+// `name` must begin with "pellix-": such windows float at their own size.
+struct WaylandWindow {
+  std::unique_ptr<Child> process;
+  // Sends one line ("color RRGGBB", "animate FPS") and waits for its "ok".
+  void tell(const std::string& line);
+};
+WaylandWindow paintWayland(const WaylandSession& session, int x, int y, int width, int height, uint32_t rgb,
+                           const std::string& name);
+
+}  // namespace e2e
