@@ -368,6 +368,10 @@ TEST(X11Stream, AnExcludedApplicationOverTheRootLeavesTheRootsBackground) {
   char tile[] = "/tmp/pellix-tile-XXXXXX";
   int fd = mkstemp(tile);
   ASSERT_GE(fd, 0);
+  struct Removed {
+    const char* path;
+    ~Removed() { unlink(path); }
+  } removed{tile};
   std::string bitmap = "#define t_width 3\n#define t_height 2\nstatic unsigned char t_bits[] = {\n0x05, 0x02};\n";
   ASSERT_EQ(write(fd, bitmap.data(), bitmap.size()), ssize_t(bitmap.size()));
   close(fd);
@@ -430,7 +434,6 @@ TEST(X11Stream, AnExcludedApplicationOverTheRootLeavesTheRootsBackground) {
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(run.frames.count(platform::complete), completes);
   }
-  unlink(tile);
 }
 
 // Never a pixel of a left-out window, also in the frame right after it maps,
@@ -445,7 +448,6 @@ TEST(X11Stream, AnExcludedWindowThatMapsMovesOrRaisesNeverShowsInAnyFrame) {
   ASSERT_EQ(leftOut.size(), 1u);
   auto c = configuration();
   c.minimumFrameInterval = {1, 1000};
-  c.showsCursor = true;
   Running run(*capture, wholeDisplay(*capture, leftOut), c);
   std::atomic<size_t> frames = 0, showing = 0;
   run.frames.each = [&](const SampleBuffer& f) {
