@@ -4,7 +4,8 @@
 
 namespace platform {
 
-SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
+SerialQueue::SerialQueue(std::string label, size_t waitingLimit)
+    : label_(std::move(label)), waitingLimit_(waitingLimit) {
   thread_ = std::thread([this] { run(); });
 }
 
@@ -17,12 +18,14 @@ SerialQueue::~SerialQueue() {
   thread_.join();
 }
 
-void SerialQueue::async(std::function<void()> task) {
+bool SerialQueue::async(std::function<void()> task) {
   {
     std::lock_guard lock(mutex_);
+    if (tasks_.size() >= waitingLimit_) return false;
     tasks_.push_back(std::move(task));
   }
   wake_.notify_all();
+  return true;
 }
 
 void SerialQueue::repeat(std::chrono::nanoseconds interval, std::function<void()> handler) {

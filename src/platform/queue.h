@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -16,7 +17,12 @@ namespace platform {
 
 class SerialQueue {
  public:
-  explicit SerialQueue(std::string label);
+  static constexpr size_t unlimited = SIZE_MAX;
+
+  // With a `waitingLimit`, at most that many tasks wait at a time: a task
+  // offered while they do is dropped. For work whose loss is covered later,
+  // such as sound that the writer fills with silence.
+  explicit SerialQueue(std::string label, size_t waitingLimit = unlimited);
   // Drops pending tasks and timers, then joins the thread (tests only: the
   // tool never destroys a queue). Must not run on the queue itself.
   ~SerialQueue();
@@ -24,7 +30,8 @@ class SerialQueue {
   SerialQueue& operator=(const SerialQueue&) = delete;
 
   const std::string& label() const { return label_; }
-  void async(std::function<void()> task);
+  // Runs `task` after those before it; false when it was dropped instead.
+  bool async(std::function<void()> task);
 
   // Fires `handler` on this queue, first now, then every `interval`. Firings
   // that fall due while a handler still runs merge into one: the next deadline
@@ -40,6 +47,7 @@ class SerialQueue {
   void run();
 
   std::string label_;
+  size_t waitingLimit_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::function<void()>> tasks_;

@@ -11,6 +11,12 @@ std::optional<Sounding> sounding;
 
 namespace {
 
+// Sound chunks that may wait for the writer: a second of the 10 ms chunks the
+// sound server hands over. A reader that stops reading costs no more memory
+// than that; chunks beyond are dropped, and once the reader reads again the
+// writer fills their time with silence, so what follows lands in time.
+constexpr size_t waitingChunks = 100;
+
 using platform::ContentFilter;
 using platform::RunningApplication;
 
@@ -53,7 +59,7 @@ void startSound(const Options& options, platform::Capture& capture, const platfo
   auto included = windowOwner(options, content);
   auto filter = included ? ContentFilter::including(display, {*included}) : ContentFilter::excluding(display, excluded);
 
-  auto queue = std::make_shared<platform::SerialQueue>("pellix.sound");
+  auto queue = std::make_shared<platform::SerialQueue>("pellix.sound", waitingChunks);
   double origin = capture.hostNow();
   auto sound = std::make_unique<Sound>(origin);
   auto stream = capture.makeStream(filter, soundConfiguration(), *sound);

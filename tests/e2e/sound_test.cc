@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -54,7 +55,9 @@ class Recording {
     reader_ = std::thread([this] {
       char chunk[65536];
       ssize_t n;
-      while ((n = read(tool_.out(), chunk, sizeof chunk)) > 0) {
+      for (;;) {
+        while (paused_) std::this_thread::sleep_for(5ms);
+        if ((n = read(tool_.out(), chunk, sizeof chunk)) <= 0) break;
         std::lock_guard lock(mutex_);
         bytes_.append(chunk, size_t(n));
       }
@@ -67,10 +70,29 @@ class Recording {
     }
   }
 
+  pid_t pid() const { return tool_.pid(); }
   const std::string& startLine() const { return startLine_; }
+
+  // Stops reading until resume(); true once the tool's sound thread waits in
+  // a write to its full output pipe.
+  bool pause() {
+    paused_ = true;
+    std::string tasks = "/proc/" + std::to_string(tool_.pid()) + "/task";
+    for (auto deadline = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < deadline;) {
+      std::error_code gone;
+      for (auto& task : std::filesystem::directory_iterator(tasks, gone)) {
+        std::string name, waits;
+        std::ifstream(task.path() / "comm") >> name;
+        std::ifstream(task.path() / "wchan") >> waits;
+        if (name == "pellix.sound" && waits.find("pipe_write") != std::string::npos) return true;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+  void resume() { paused_ = false; }
   // Wall-clock seconds of output frame 0.
   double start() const { return std::stod(startLine_.substr(6)); }
-  pid_t pid() const { return tool_.pid(); }
   // Whether the output has reached the wall-clock time `wall` yet.
   bool reaches(double wall) {
     std::lock_guard lock(mutex_);
@@ -107,6 +129,7 @@ class Recording {
   std::string startLine_;
   std::thread reader_;
   std::mutex mutex_;
+  std::atomic<bool> paused_ = false;
   std::string bytes_;
 };
 
@@ -197,6 +220,40 @@ int recordingsOf(pid_t pid, const Environment& environment) {
   int count = 0;
   for (auto at = listing.find(mark); at != std::string::npos; at = listing.find(mark, at + 1)) count++;
   return count;
+}
+
+long residentKilobytes(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string key; status >> key;) {
+    long kilobytes;
+    if (key == "VmRSS:" && status >> kilobytes) return kilobytes;
+  }
+  return -1;
+}
+
+TEST_F(SoundTest, AReaderThatPausesCostsNoMemoryAndHearsSoundInTimeAfter) {
+  Recording recording({"audio"}, environment);
+  ASSERT_TRUE(recording.pause()) << "the output pipe never filled";
+  // Sound comes on at 0.4 MB a second while nothing is read: what waits for
+  // the writer is bounded, so after the first seconds memory stays as it is.
+  std::this_thread::sleep_for(2s);
+  long early = residentKilobytes(recording.pid());
+  std::this_thread::sleep_for(6s);
+  long late = residentKilobytes(recording.pid());
+  EXPECT_LT(late - early, 1024) << early << " kB two seconds into the pause, " << late << " kB six seconds later";
+
+  recording.resume();
+  double tone = play(pulse.environment(), 0.5, 0.3, 1000, 0.2);
+  ASSERT_TRUE(e2e::eventually([&] { return recording.reaches(tone + 0.5); }));
+  auto ending = recording.end();
+  EXPECT_EQ(ending.code, 0);
+  EXPECT_EQ(ending.err, recording.startLine());
+  auto samples = recording.left();
+  double expected = frameOf(tone, recording.start());
+  size_t onset = size_t(std::max(0.0, expected - 0.05 * rate));
+  while (onset < samples.size() && std::fabs(samples[onset]) < 0.01) onset++;
+  ASSERT_LT(onset, samples.size()) << "no tone in " << samples.size() << " frames";
+  EXPECT_NEAR(double(onset), expected, 0.001 * rate);
 }
 
 TEST_F(SoundTest, OneApplicationAloneOrLeftOut) {

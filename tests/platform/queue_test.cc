@@ -24,6 +24,26 @@ TEST(SerialQueue, RunsTasksOneAtATimeInOrderOnItsNamedThread) {
   for (int i = 0; i < 100; i++) EXPECT_EQ(order[size_t(i)], i);
 }
 
+TEST(SerialQueue, WithALimitDropsWhatWouldWaitBeyondIt) {
+  platform::SerialQueue queue("pellix.sound", 3);
+  std::promise<void> started, release;
+  ASSERT_TRUE(queue.async([&] {
+    started.set_value();
+    release.get_future().wait();
+  }));
+  started.get_future().wait();
+  // The running task does not count: three wait, the rest are dropped.
+  std::vector<int> ran;
+  std::vector<bool> taken;
+  for (int i = 0; i < 6; i++) taken.push_back(queue.async([&ran, i] { ran.push_back(i); }));
+  EXPECT_EQ(taken, (std::vector<bool>{true, true, true, false, false, false}));
+  release.set_value();
+  std::promise<void> done;
+  while (!queue.async([&] { done.set_value(); })) std::this_thread::yield();
+  done.get_future().wait();
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2}));
+}
+
 TEST(SerialQueue, FiresATimerAtOnceThenAtItsRate) {
   platform::SerialQueue queue("pellix.ticks");
   std::atomic<int> firings = 0;

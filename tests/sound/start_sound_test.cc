@@ -1,9 +1,14 @@
 #include "sound/start_sound.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "platform/fake/fake_capture.h"
@@ -173,6 +178,91 @@ TEST_F(StartSoundTest, BothOutputsAndTheTimerShareTheSoundQueue) {
   fake.host = fake.host + 1;
   for (int i = 0; i < 200 && contents(1).size() < 8 * 46560; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(contents(1), std::string(8 * 46560, '\0'));
+}
+
+// `frames` stereo frames for output frame `first` on: left = frame + 1,
+// right = -(frame + 1).
+platform::SampleBuffer counted(double time, int64_t first, int64_t frames) {
+  auto data = std::make_shared<std::vector<float>>();
+  for (int64_t k = first; k < first + frames; k++) {
+    data->push_back(float(k + 1));
+    data->push_back(-float(k + 1));
+  }
+  platform::SampleBuffer sample;
+  sample.audioDescription = platform::AudioStreamBasicDescription{
+      48000, platform::formatLinearPCM, platform::formatFlagIsFloat | platform::formatFlagIsPacked, 8, 1, 8, 2, 32, 0};
+  sample.numSamples = frames;
+  sample.presentationTime = time;
+  sample.audioBufferList = std::vector<platform::AudioBuffer>{{data->data(), data->size() * 4, 2}};
+  sample.owner = data;
+  return sample;
+}
+
+TEST_F(StartSoundTest, AReaderThatStopsReadingHoldsBackASecondOfSoundAndIsInTimeAgainAfter) {
+  // Standard output is a pipe of one page that nobody reads for now.
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  fcntl(ends[1], F_SETPIPE_SZ, 4096);
+  dup2(ends[1], 1);
+  close(ends[1]);
+  double origin = fake.host;
+  startSound(fake.content, display);
+  auto* stream = fake.lastStream();
+
+  // Ten seconds of 10 ms chunks come meanwhile.
+  constexpr int64_t chunk = 480;
+  std::vector<std::weak_ptr<const void>> chunks;
+  for (int64_t k = 0; k < 1000; k++) {
+    auto sample = counted(origin + double(k) / 100, k * chunk, chunk);
+    chunks.push_back(sample.owner);
+    stream->post(sample, OutputType::audio);
+  }
+  // Only what waits for the writer is held: a second of chunks, and the one
+  // being written.
+  auto held = std::count_if(chunks.begin(), chunks.end(), [](auto& c) { return !c.expired(); });
+  EXPECT_LE(held, 101);
+
+  // The reader comes back ten seconds on; sound goes on at its time.
+  fake.host = origin + 10;
+  std::mutex lock;
+  std::string bytes;
+  std::thread reader([&, in = ends[0]] {
+    char piece[65536];
+    ssize_t n;
+    while ((n = read(in, piece, sizeof piece)) > 0) {
+      std::lock_guard guard(lock);
+      bytes.append(piece, size_t(n));
+    }
+  });
+  // What still waited has been written once this gets through behind it.
+  while (!stream->deliver(platform::SampleBuffer{}, OutputType::screen)) std::this_thread::yield();
+  ASSERT_TRUE(stream->deliver(counted(origin + 10, 1000 * chunk, chunk), OutputType::audio));
+  const size_t total = 1001 * chunk * 8;
+  for (int i = 0; i < 1000; i++) {
+    std::lock_guard guard(lock);
+    if (bytes.size() >= total) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  int quiet = memfd_create("captured", 0);
+  dup2(quiet, 1);  // the pipe's last writer goes: the reader meets its end
+  close(quiet);
+  reader.join();
+  close(ends[0]);
+
+  ASSERT_EQ(bytes.size(), total);
+  std::vector<float> frames(bytes.size() / 4);
+  memcpy(frames.data(), bytes.data(), bytes.size());
+  // Every frame is silence or the sound of its own time, and the sound of
+  // the chunks that waited is there.
+  int64_t sounding = 0;
+  for (int64_t f = 0; f < 1001 * chunk; f++) {
+    float left = frames[size_t(2 * f)], right = frames[size_t(2 * f + 1)];
+    ASSERT_TRUE((left == 0 && right == 0) || (left == float(f + 1) && right == -float(f + 1))) << "frame " << f;
+    sounding += left != 0;
+  }
+  EXPECT_GE(sounding, 100 * chunk);
+  EXPECT_EQ(frames[0], 1.0f);
+  EXPECT_EQ(frames[2 * 1000 * chunk], float(1000 * chunk + 1));
 }
 
 TEST_F(StartSoundTest, TheStartLineGivesTheWallClockTimeOfFrameZero) {

@@ -22,16 +22,25 @@ void FakeStream::stopCapture(Completion completion) {
   completion(stopError);
 }
 
-void FakeStream::deliver(const SampleBuffer& sample, OutputType type) {
+void FakeStream::post(const SampleBuffer& sample, OutputType type) {
+  for (auto& output : outputs)
+    if (output.type == type)
+      output.queue->async([this, output = output.output, sample, type] { output->stream(*this, sample, type); });
+}
+
+bool FakeStream::deliver(const SampleBuffer& sample, OutputType type) {
+  bool all = true;
   for (auto& output : outputs) {
     if (output.type != type) continue;
     std::promise<void> taken;
-    output.queue->async([&] {
+    bool queued = output.queue->async([&] {
       output.output->stream(*this, sample, type);
       taken.set_value();
     });
-    taken.get_future().wait();
+    if (queued) taken.get_future().wait();
+    all = all && queued;
   }
+  return all;
 }
 
 ShareableContent FakeCapture::shareableContent() {
