@@ -164,6 +164,10 @@ TEST_F(Wayland, ListingAnswersTheOutputsWithIdsThatLastMainFirst) {
   auto ending = run({"list"});
   EXPECT_EQ(Json::parse(ending.out)["windows"], Json::array());
   EXPECT_EQ(Json::parse(ending.out)["applications"], Json::array());
+  // As the session's own user, whose socket it is, the same.
+  auto own = e2e::runUnprivileged({"list"}, session.environment());
+  EXPECT_EQ(own.code, 0) << own.err;
+  EXPECT_EQ(own.out, ending.out);
 
   // The second output comes after the main one, and the first keeps its id.
   secondOutput();
