@@ -17,7 +17,7 @@ deb=$1
 
 # The libraries found by dpkg-shlibdeps and the packages that are no libraries.
 depends=$(dpkg-deb -f "$deb" Depends)
-for wanted in libxcb1 libpulse0 libtesseract5 libpng16-16 tesseract-ocr-eng fonts-urw-base35; do
+for wanted in libxcb1 libwayland-client0 libpulse0 libtesseract5 libpng16-16 tesseract-ocr-eng fonts-urw-base35; do
   printf '%s\n' "$depends" | grep -q "\\b$wanted\\b" || fail "Depends lacks $wanted: $depends"
 done
 

@@ -136,6 +136,21 @@ TEST_F(Wayland, FramesHoldTheExactPixelsOfTheScreenWholeOrCropped) {
   }
 }
 
+TEST_F(Wayland, FramesKeepTheirSizeWhenTheOutputShrinks) {
+  auto tool = start({});
+  std::vector<Expected> before{{0, 0, background}, {1279, 719, background}};
+  Frame frame = frameWhere(*tool, 1280, 720, [&](const Frame& f) { return shows(f, before); });
+  ASSERT_EQ(frame.bytes.size(), 1280u * 720u * 4u) << tool->waitErr("", 100ms);
+  session.sway("output HEADLESS-1 resolution 640x480");
+  // What the output no longer covers is zeros; what it covers, its pixels.
+  std::vector<Expected> after{{0, 0, background}, {639, 479, background}, {640, 0, none}, {1279, 719, none}};
+  frame = frameWhere(*tool, 1280, 720, [&](const Frame& f) { return shows(f, after); });
+  ASSERT_EQ(frame.bytes.size(), 1280u * 720u * 4u) << tool->waitErr("", 100ms);
+  for (auto& e : after) EXPECT_EQ(frame.at(e.x, e.y), e.pixel) << e.x << "," << e.y;
+  tool->signal(SIGTERM);
+  EXPECT_EQ(tool->wait().code, 0);
+}
+
 TEST_F(Wayland, ListingAnswersTheOutputsWithIdsThatLastMainFirst) {
   Json first = displays();
   ASSERT_EQ(first.size(), 1u);
@@ -149,6 +164,10 @@ TEST_F(Wayland, ListingAnswersTheOutputsWithIdsThatLastMainFirst) {
   auto ending = run({"list"});
   EXPECT_EQ(Json::parse(ending.out)["windows"], Json::array());
   EXPECT_EQ(Json::parse(ending.out)["applications"], Json::array());
+  // As the session's own user, whose socket it is, the same.
+  auto own = e2e::runUnprivileged({"list"}, session.environment());
+  EXPECT_EQ(own.code, 0) << own.err;
+  EXPECT_EQ(own.out, ending.out);
 
   // The second output comes after the main one, and the first keeps its id.
   secondOutput();

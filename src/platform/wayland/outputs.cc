@@ -50,10 +50,6 @@ std::vector<Display> displays(const std::vector<OutputState>& outputs) {
   return all;
 }
 
-}  // namespace platform::wayland
-
-namespace platform::wayland {
-
 Box area(const OutputState& output, const std::optional<Rect>& sourceRect) {
   auto pixels = pixelSize(output);
   if (!sourceRect) return {0, 0, int(pixels.pixelWidth), int(pixels.pixelHeight)};

@@ -35,10 +35,6 @@ Display display(const OutputState& output);
 // the first), the rest in the compositor's order.
 std::vector<Display> displays(const std::vector<OutputState>& outputs);
 
-}  // namespace platform::wayland
-
-namespace platform::wayland {
-
 // What a capture of `output` shows, in its pixels: the whole output, or
 // `sourceRect` (points, relative to the output) at the output's pixel scale.
 // It may reach past the output.

@@ -177,6 +177,12 @@ bool WaylandStream::waitUntil(Clock::time_point deadline) {
 void WaylandStream::deliver() {
   ScreenBuffer buffer = copies_->buffer();
   FrameView whole{nullptr, slots_->width(), slots_->height(), originX_, originY_};
+  if (buffer.width != copiedWidth_ || buffer.height != copiedHeight_) {
+    // The output changed its mode: nothing painted from the old size holds.
+    slots_->changed({0, 0, whole.width, whole.height});
+    copiedWidth_ = buffer.width;
+    copiedHeight_ = buffer.height;
+  }
   for (auto& box : copies_->damage()) slots_->changed(damagedPart(buffer, whole, box));
   auto* slot = slots_->take();
   if (!slot) return;  // every slot is still held: this change goes with the next copy

@@ -66,7 +66,8 @@ class WaylandStream : public Stream {
   std::unique_ptr<Connection> connection_;
   std::unique_ptr<Screencopy> copies_;
   std::unique_ptr<Slots> slots_;
-  int originX_ = 0, originY_ = 0;  // the crop's corner, output pixels
+  int originX_ = 0, originY_ = 0;            // the crop's corner, output pixels
+  int copiedWidth_ = 0, copiedHeight_ = 0;  // the size of the last copy
 };
 
 }  // namespace platform::wayland
