@@ -14,12 +14,12 @@ class NoCapture : public platform::Capture {
   explicit NoCapture(std::string why) : why_(std::move(why)) {}
   bool allowed() override { return true; }
   uint32_t mainDisplayID() override { return 0; }
-  platform::ShareableContent shareableContent() override { throw platform::Error{1, why_}; }
+  platform::ShareableContent shareableContent() override { throw platform::Error{platform::failedToStart, why_}; }
   std::optional<platform::DisplayMode> displayMode(uint32_t) override { return std::nullopt; }
-  platform::ContentFilter windowFilter(const platform::Window&) override { throw platform::Error{1, why_}; }
+  platform::ContentFilter windowFilter(const platform::Window&) override { throw platform::Error{platform::failedToStart, why_}; }
   std::unique_ptr<platform::Stream> makeStream(const platform::ContentFilter&, const platform::StreamConfiguration&,
                                                platform::StreamDelegate&) override {
-    throw platform::Error{1, why_};
+    throw platform::Error{platform::failedToStart, why_};
   }
   double hostNow() override { return 0; }
   double wallNow() override { return 0; }

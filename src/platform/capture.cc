@@ -3,7 +3,7 @@
 namespace platform {
 
 Picture Capture::captureImage(const ContentFilter&, const StreamConfiguration&) {
-  throw Error{1, "this capture service takes no screenshots"};
+  throw Error{notSupported, "this capture service takes no screenshots"};
 }
 
 }  // namespace platform

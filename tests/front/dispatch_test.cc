@@ -114,9 +114,9 @@ TEST_F(Driver, EndsWithTheLookupMessages) {
 }
 
 TEST_F(Driver, StartErrorsEndWithThreeOnlyWhenTheUserDeclined) {
-  fake.listingError = platform::Error{-3801, "declined"};
+  fake.listingError = platform::Error{platform::userDeclined, "declined"};
   EXPECT_EXIT(start({}), testing::ExitedWithCode(3), "pellix-capture: the capture could not start: declined\n$");
-  fake.listingError = platform::Error{1, "no server"};
+  fake.listingError = platform::Error{platform::failedToStart, "no server"};
   EXPECT_EXIT(start({}), testing::ExitedWithCode(2), "pellix-capture: the capture could not start: no server\n$");
 }
 
@@ -137,12 +137,12 @@ TEST_F(Driver, StreamErrorsEndTheRun) {
   RefusingCapture refusing;
   refusing.content = fake.content;
   refusing.mainDisplay = fake.mainDisplay;
-  refusing.startError = platform::Error{-3801, "The user declined TCCs for application, window, display capture"};
+  refusing.startError = platform::Error{platform::userDeclined, "The user declined TCCs for application, window, display capture"};
   EXPECT_EXIT(start(refusing, {}), testing::ExitedWithCode(3),
               "pellix-capture: the capture could not start: The user declined TCCs for application, window, display "
               "capture\n$");
   refusing.startError.reset();
-  refusing.addOutputError = platform::Error{-3802, "no output"};
+  refusing.addOutputError = platform::Error{platform::failedToStart, "no output"};
   EXPECT_EXIT(start(refusing, {}), testing::ExitedWithCode(2),
               "pellix-capture: the capture could not start: no output\n$");
 }

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Setup setup;
   int input = memfd_create("stdin", 0);
   if (input < 0 || write(input, data, size) != ssize_t(size) || lseek(input, 0, SEEK_SET) != 0) abort();
-  TextService service{setup.recognizer, setup.marker, {"en-US"}};
+  TextService service{setup.recognizer, setup.marker, {"en-US"}, false, std::nullopt};
   LineReader reader(input);
   size_t requests = 0;
   while (auto line = reader.next()) {

@@ -72,7 +72,7 @@ TEST_F(Shot, TheWholeDisplayWithoutModeAtSeventyTwoDotsPerInch) {
 
 TEST_F(Shot, SetsTheDisplayTarget) {
   Options options = parse({"--out", out, "--crop", "100,50,-10.9,300", "--exclude-pid", "202"}, 7, Job::shot);
-  fake.screenshotError = platform::Error{5, "probe"};
+  fake.screenshotError = platform::Error{platform::failedToStart, "probe"};
   try {
     takeShot(options, fake, fake.content, fake.content.displays[0]);
   } catch (const platform::Error&) {
@@ -97,7 +97,7 @@ TEST_F(Shot, AWindowAtItsOwnSizeTimesItsScale) {
   for (auto& c : cases) {
     fake.windowScale = c.scale;
     Options options = parse({"--out", out, "--window", "4711", "--crop", "0,0,5,5"}, 7, Job::shot);
-    fake.screenshotError = platform::Error{5, "probe"};
+    fake.screenshotError = platform::Error{platform::failedToStart, "probe"};
     try {
       takeShot(options, fake, fake.content, fake.content.displays[0]);
     } catch (const platform::Error&) {

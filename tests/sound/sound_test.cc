@@ -305,7 +305,7 @@ TEST_F(SoundTest, AStoppedStreamEndsTheProcessWithTwo) {
   EXPECT_EXIT(
       {
         TearDown();
-        sound.streamDidStop(stream, {-3805, "Connection terminated"});
+        sound.streamDidStop(stream, {platform::streamStopped, "Connection terminated"});
       },
       testing::ExitedWithCode(2), "^pellix-capture: the sound capture stopped: Connection terminated\n$");
 }

@@ -206,7 +206,7 @@ TEST_F(StartSoundTest, AReaderThatStopsReadingHoldsBackASecondOfSoundAndIsInTime
   dup2(ends[1], 1);
   close(ends[1]);
   double origin = fake.host;
-  startSound(fake.content, display);
+  startSound();
   auto* stream = fake.lastStream();
 
   // Ten seconds of 10 ms chunks come meanwhile.
@@ -274,18 +274,18 @@ TEST_F(StartSoundTest, TheStartLineGivesTheWallClockTimeOfFrameZero) {
 }
 
 TEST_F(StartSoundTest, RefusalsComeBackWithoutAStartLine) {
-  fake.addOutputError = Error{-3802, "no output"};
+  fake.addOutputError = Error{platform::failedToStart, "no output"};
   try {
     startSound();
     ADD_FAILURE() << "no error";
   } catch (const Error& error) {
-    EXPECT_EQ(error.code, -3802);
+    EXPECT_EQ(error.code, platform::failedToStart);
     EXPECT_EQ(error.description, "no output");
   }
   EXPECT_EQ(fake.starts, 0);
 
   fake.addOutputError.reset();
-  fake.startError = Error{-3801, "declined"};
+  fake.startError = Error{platform::userDeclined, "declined"};
   EXPECT_THROW(startSound(), Error);
   EXPECT_EQ(contents(2), "");
   EXPECT_EQ(contents(1), "");
@@ -297,7 +297,7 @@ TEST_F(StartSoundTest, ADeclinedStartEndsWithThreeThroughTheDriver) {
   struct Case {
     int64_t code;
     int exit;
-  } cases[] = {{-3801, 3}, {-3805, 2}};
+  } cases[] = {{platform::userDeclined, 3}, {platform::failedToStart, 2}};
   for (auto& c : cases) {
     fake.startError = Error{c.code, "the user declined"};
     EXPECT_EXIT(

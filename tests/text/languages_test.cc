@@ -38,7 +38,7 @@ TEST(ChooseLanguages, FailedQueryLeavesTheDefault) {
   platform::FakeTextRecognition fake;
   fake.preferred = {"de-DE"};
   fake.supported = {"de-DE"};
-  fake.supportedError = platform::Error{1, "no languages"};
+  fake.supportedError = platform::Error{platform::recognitionFailed, "no languages"};
   EXPECT_EQ(chooseLanguages(fake), Codes{"en-US"});
 }
 

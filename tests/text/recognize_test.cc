@@ -12,7 +12,7 @@ constexpr auto fast = RecognitionLevel::fast;
 
 class Recognize : public TextTest {
  protected:
-  TextService service{fake, markerFile(), {"de-DE", "en-US"}};
+  TextService service{fake, markerFile(), {"de-DE", "en-US"}, false, std::nullopt};
 };
 
 TEST_F(Recognize, AsksTheAccurateLevelWithTheServiceSettings) {
@@ -32,7 +32,7 @@ TEST_F(Recognize, AsksTheAccurateLevelWithTheServiceSettings) {
 
 TEST_F(Recognize, AFastSuccessAfterAnAccurateFailureSwitchesForGood) {
   auto broken = image("broken");
-  broken->accurateError = Error{1, "accurate level\nunavailable"};
+  broken->accurateError = Error{platform::recognitionFailed, "accurate level\nunavailable"};
   broken->text = {platform::observation("read fast")};
   auto done = recognize(service, *broken);
   EXPECT_EQ(done.recognitionLevel, fast);
@@ -44,7 +44,7 @@ TEST_F(Recognize, AFastSuccessAfterAnAccurateFailureSwitchesForGood) {
 
   // From now on only the fast level is asked, and its failure is thrown at once.
   auto next = image("next");
-  next->fastError = Error{2, "fast failed"};
+  next->fastError = Error{platform::recognitionFailed, "fast failed"};
   EXPECT_THROW(
       try { recognize(service, *next); } catch (const Error& error) {
         EXPECT_EQ(error.description, "fast failed");
@@ -57,8 +57,8 @@ TEST_F(Recognize, AFastSuccessAfterAnAccurateFailureSwitchesForGood) {
 
 TEST_F(Recognize, WhenBothLevelsFailTheFastErrorIsThrownAndNothingChanges) {
   auto hopeless = image("hopeless");
-  hopeless->accurateError = Error{1, "accurate failed"};
-  hopeless->fastError = Error{2, "fast failed"};
+  hopeless->accurateError = Error{platform::recognitionFailed, "accurate failed"};
+  hopeless->fastError = Error{platform::recognitionFailed, "fast failed"};
   try {
     recognize(service, *hopeless);
     ADD_FAILURE() << "no error";
@@ -77,7 +77,7 @@ TEST_F(Recognize, SwitchesEvenWhenTheMarkerCannotBeWritten) {
   // A file where the marker's folder should be.
   std::ofstream(folder / "caches");
   auto broken = image("broken");
-  broken->accurateError = Error{1, "accurate failed"};
+  broken->accurateError = Error{platform::recognitionFailed, "accurate failed"};
   recognize(service, *broken);
   EXPECT_TRUE(service.fastLevel);
   EXPECT_EQ(service.fastReason, "accurate failed");

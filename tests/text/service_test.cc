@@ -104,9 +104,9 @@ TEST_F(Service, EndsAtOnceAtTheEndOfInput) {
 TEST_F(Service, AValidMarkerStartsAtTheFastLevel) {
   writeMarker(build + "\nstored\nreason");
   // Were the accurate level asked, its failure here would replace the reason.
-  fake.sample->accurateError = Error{1, "accurate failed now"};
+  fake.sample->accurateError = Error{platform::recognitionFailed, "accurate failed now"};
   image("blank.png");
-  image("broken.png")->fastError = Error{2, "fast failed"};
+  image("broken.png")->fastError = Error{platform::recognitionFailed, "fast failed"};
   auto served = serve("{\"path\":\"blank.png\"}\n{\"path\":\"broken.png\"}\n{\"path\":\"none\"}\n");
   EXPECT_EQ(served.lines, (std::vector<std::string>{
                               preparing,
@@ -119,7 +119,7 @@ TEST_F(Service, AValidMarkerStartsAtTheFastLevel) {
 }
 
 TEST_F(Service, SelfTestSwitchesToTheFastLevelWhenOnlyItWorks) {
-  fake.sample->accurateError = Error{1, "accurate failed"};
+  fake.sample->accurateError = Error{platform::recognitionFailed, "accurate failed"};
   image("blank.png");
   auto served = serve("{\"path\":\"blank.png\"}\n");
   EXPECT_EQ(served.lines, (std::vector<std::string>{
@@ -131,8 +131,8 @@ TEST_F(Service, SelfTestSwitchesToTheFastLevelWhenOnlyItWorks) {
 }
 
 TEST_F(Service, SelfTestFailureEndsTheService) {
-  fake.sample->accurateError = Error{1, "accurate failed"};
-  fake.sample->fastError = Error{2, "fast failed"};
+  fake.sample->accurateError = Error{platform::recognitionFailed, "accurate failed"};
+  fake.sample->fastError = Error{platform::recognitionFailed, "fast failed"};
   image("blank.png");
   auto served = serve("{\"path\":\"blank.png\"}\n");
   EXPECT_EQ(served.code, 0);
@@ -146,7 +146,7 @@ TEST_F(Service, SelfTestFailureEndsTheService) {
 TEST_F(Service, WithoutASampleLineTheFirstRequestFindsTheLevel) {
   fake.sample = nullptr;
   auto broken = image("broken.png");
-  broken->accurateError = Error{1, "accurate failed"};
+  broken->accurateError = Error{platform::recognitionFailed, "accurate failed"};
   auto served = serve("{\"path\":\"broken.png\"}\n");
   EXPECT_EQ(served.lines, (std::vector<std::string>{
                               preparing,

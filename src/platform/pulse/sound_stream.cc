@@ -81,7 +81,7 @@ void SoundStream::startCapture(Completion completion) {
   pa_context_set_state_callback(context_, contextChanged, this);
   // Never start a sound server of our own: no server is an error to report.
   if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-    finishStart(Error{2, "no sound server answers: " + why(context_)});
+    finishStart(Error{failedToStart, "no sound server answers: " + why(context_)});
 }
 
 void SoundStream::stopCapture(Completion completion) {
@@ -111,9 +111,9 @@ void SoundStream::finishStart(std::optional<Error> error) {
 }
 
 void SoundStream::stopWith(const std::string& reason) {
-  if (!started_) return finishStart(Error{2, reason});
+  if (!started_) return finishStart(Error{failedToStart, reason});
   started_ = false;
-  delegate_.streamDidStop(*this, Error{2, reason});
+  delegate_.streamDidStop(*this, Error{streamStopped, reason});
 }
 
 void SoundStream::contextChanged(pa_context* context, void* self) {
@@ -133,7 +133,7 @@ void SoundStream::contextChanged(pa_context* context, void* self) {
       if (stream->started_)
         stream->stopWith("the connection to the sound server was lost: " + why(context));
       else
-        stream->finishStart(Error{2, "no sound server answers: " + why(context)});
+        stream->finishStart(Error{failedToStart, "no sound server answers: " + why(context)});
       break;
     default:
       break;
@@ -205,7 +205,7 @@ void SoundStream::match() {
     if (mixing_)
       finishStart(std::nullopt);
     else if (wanted.empty())
-      finishStart(Error{2, "the sound server has no output to record"});
+      finishStart(Error{failedToStart, "the sound server has no output to record"});
     // Whole-display sound starts once its monitor is ready.
   }
   if (scanAgain_) {
@@ -224,7 +224,7 @@ void SoundStream::open(uint32_t key, const std::string& source) {
       if (!mixing_) finishStart(std::nullopt);
       return;
     }
-    if (!mixing_ && !started_) return finishStart(Error{2, "the sound server cannot record " + source + ": " + *error});
+    if (!mixing_ && !started_) return finishStart(Error{failedToStart, "the sound server cannot record " + source + ": " + *error});
     monitorEnded(key);
   };
   auto onEnd = [this, key](std::optional<std::string>) { monitorEnded(key); };
@@ -232,7 +232,7 @@ void SoundStream::open(uint32_t key, const std::string& source) {
   if (key != wholeSinkKey) sinkInput = key;
   auto monitor = Monitor::open(context_, source, sinkInput, onChunk, onReady, onEnd);
   if (!monitor) {
-    if (!mixing_ && !started_) finishStart(Error{2, "the sound server cannot record " + source + ": " + why(context_)});
+    if (!mixing_ && !started_) finishStart(Error{failedToStart, "the sound server cannot record " + source + ": " + why(context_)});
     return;
   }
   monitors_[key] = std::move(monitor);

@@ -83,7 +83,7 @@ void Engine::load(const std::string& languages, bool dictionaries) {
   if (!missing.empty()) {
     // Reading with a half-made engine crashes.
     api_.End();
-    throw Error{0, "Tesseract cannot load its data for " + missing};
+    throw Error{recognitionFailed, "Tesseract cannot load its data for " + missing};
   }
   api_.SetPageSegMode(tesseract::PSM_AUTO);
   loaded_ = {languages, dictionaries};
@@ -94,7 +94,7 @@ std::vector<RecognizedTextObservation> Engine::read(Pix* grey, const std::string
   api_.SetImage(grey);
   if (api_.Recognize(nullptr) != 0) {
     api_.Clear();
-    throw Error{0, "Tesseract could not read the image"};
+    throw Error{recognitionFailed, "Tesseract could not read the image"};
   }
 
   int width = pixGetWidth(grey), height = pixGetHeight(grey);

@@ -35,10 +35,10 @@ std::string size(uint64_t width, uint64_t height) {
 // for a failing accurate level.
 void checkFits(uint64_t width, uint64_t height) {
   if (width > largestSide || height > largestSide)
-    throw Error{0, "the image is too large to read: " + size(width, height) + " pixels, at most " +
+    throw Error{recognitionFailed, "the image is too large to read: " + size(width, height) + " pixels, at most " +
                        std::to_string(largestSide) + " on a side"};
   if (width * height * bytesPerPixel > availableMemory())
-    throw Error{0, "there is not enough memory to read an image of " + size(width, height) + " pixels"};
+    throw Error{recognitionFailed, "there is not enough memory to read an image of " + size(width, height) + " pixels"};
 }
 
 // Twice the size, or less where that would pass the engine's limits or the
@@ -61,11 +61,11 @@ PixPointer greyOnWhite(Pix* pix) {
   PixPointer opaque;
   if (pixGetDepth(pix) == 32 && pixGetSpp(pix) == 4) {
     opaque.reset(pixAlphaBlendUniform(pix, 0xffffff00));
-    if (!opaque) throw Error{0, "the image cannot be laid over white"};
+    if (!opaque) throw Error{recognitionFailed, "the image cannot be laid over white"};
     pix = opaque.get();
   }
   PixPointer grey(pixConvertTo8(pix, 0));
-  if (!grey) throw Error{0, "the image cannot be made grey"};
+  if (!grey) throw Error{recognitionFailed, "the image cannot be made grey"};
   return grey;
 }
 
@@ -107,7 +107,7 @@ Engine& TesseractRecognition::engine(RecognitionLevel level) {
 
 void TesseractRecognition::perform(TextRecognitionRequest& request, const Image& image) {
   auto* pixImage = dynamic_cast<const PixImage*>(&image);
-  if (!pixImage) throw Error{0, "Tesseract reads only images it opened or drew"};
+  if (!pixImage) throw Error{recognitionFailed, "Tesseract reads only images it opened or drew"};
   checkFits(image.width(), image.height());
   try {
     PixPointer grey = greyOnWhite(pixImage->pix());
@@ -117,7 +117,7 @@ void TesseractRecognition::perform(TextRecognitionRequest& request, const Image&
       double scale = upscale(image.width(), image.height());
       if (scale > 1) {
         grey.reset(pixScaleGrayLI(grey.get(), float(scale), float(scale)));
-        if (!grey) throw Error{0, "the image cannot be scaled up"};
+        if (!grey) throw Error{recognitionFailed, "the image cannot be scaled up"};
       }
     }
     // Tesseract has no minimum text height: it already reads text of any height.
@@ -125,7 +125,7 @@ void TesseractRecognition::perform(TextRecognitionRequest& request, const Image&
                           .read(grey.get(), tesseractLanguages(request.recognitionLanguages),
                                 request.usesLanguageCorrection);
   } catch (const std::bad_alloc&) {
-    throw Error{0, "there is not enough memory to read an image of " + size(image.width(), image.height()) +
+    throw Error{recognitionFailed, "there is not enough memory to read an image of " + size(image.width(), image.height()) +
                        " pixels"};
   }
 }

@@ -22,11 +22,6 @@ struct zxdg_output_manager_v1;
 
 namespace platform::wayland {
 
-// Error codes of this backend: a capture that cannot start, a stream stopped
-// by the system. The same numbers as the X11 backend's.
-constexpr int64_t failedToStart = -3802;
-constexpr int64_t streamStopped = -3821;
-
 // The compositor's socket, as WAYLAND_DISPLAY names it ("wayland-1", or a path).
 std::string socketName();
 

@@ -15,11 +15,6 @@
 
 namespace platform::x11 {
 
-// Error codes of this backend besides userDeclined: a capture that cannot
-// start (no server, no such source), and a stream stopped by the system.
-constexpr int64_t failedToStart = -3802;
-constexpr int64_t streamStopped = -3821;
-
 // Whether the X server let us in.
 enum class Reach { accepted, refused, absent };
 
