@@ -1,8 +1,7 @@
 #include "platform/frame_memory.h"
 
 #include <sys/mman.h>
-
-#include <new>
+#include <unistd.h>
 
 namespace platform {
 
@@ -10,13 +9,28 @@ namespace {
 
 constexpr size_t hugePage = size_t(2) << 20;
 
-size_t roundUp(size_t bytes) { return (bytes + hugePage - 1) / hugePage * hugePage; }
+size_t roundUp(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }
+
+size_t smallPage() {
+  static const size_t size = size_t(sysconf(_SC_PAGESIZE));
+  return size;
+}
+
+// What a frame of `bytes` occupies: whole huge pages for large frames.
+size_t lengthOf(size_t bytes) {
+  if (bytes == 0) return smallPage();
+  return bytes < hugePage ? roundUp(bytes, smallPage()) : roundUp(bytes, hugePage);
+}
 
 }  // namespace
 
 void* frameMemory(size_t bytes) {
-  if (bytes < hugePage) return ::operator new(bytes == 0 ? 1 : bytes);
-  size_t length = roundUp(bytes);
+  size_t length = lengthOf(bytes);
+  if (length < hugePage) {
+    void* at = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED) throw std::bad_alloc();
+    return at;
+  }
   // Over-ask by one huge page, then trim to a start on a huge-page boundary.
   void* at = mmap(nullptr, length + hugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (at == MAP_FAILED) throw std::bad_alloc();
@@ -29,11 +43,6 @@ void* frameMemory(size_t bytes) {
   return reinterpret_cast<void*>(aligned);
 }
 
-void releaseFrameMemory(void* memory, size_t bytes) {
-  if (bytes < hugePage)
-    ::operator delete(memory);
-  else
-    munmap(memory, roundUp(bytes));
-}
+void releaseFrameMemory(void* memory, size_t bytes) { munmap(memory, lengthOf(bytes)); }
 
 }  // namespace platform

@@ -1,19 +1,29 @@
-// Memory for whole video frames, in huge pages where the system gives them: a
-// frame is lent to the output pipe page by page, and the kernel pins one huge
-// page for 512 small ones.
+// Memory for whole video frames. A frame is lent to the output pipe page by
+// page, and a reader that moves those pages on (splice, tee) may hold them for
+// as long as it likes without saying when it is done; so frame memory is never
+// reused: each frame gets new pages from the system, zero-filled, and gives
+// them back by unmapping them, which leaves the pipe's references whole.
+// Large frames live in huge pages where the system gives them: lending pins
+// one huge page for 512 small ones, and a new frame faults in a few pages
+// instead of thousands.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <type_traits>
+#include <utility>
 
 namespace platform {
 
-// Memory of `bytes` (small sizes from the heap); freed with
+// New zero-filled pages holding at least `bytes`; freed with
 // releaseFrameMemory and the same size. Throws std::bad_alloc when there is none.
 void* frameMemory(size_t bytes);
 void releaseFrameMemory(void* memory, size_t bytes);
 
-// frameMemory as an allocator, for containers of frame bytes.
+// frameMemory as an allocator, for containers of frame bytes. The memory is
+// zero already, so a container's value-initialised bytes cost no pass of
+// their own.
 template <typename T>
 struct FrameAllocator {
   using value_type = T;
@@ -22,6 +32,14 @@ struct FrameAllocator {
   FrameAllocator(const FrameAllocator<U>&) {}
   T* allocate(size_t n) { return static_cast<T*>(frameMemory(n * sizeof(T))); }
   void deallocate(T* p, size_t n) { releaseFrameMemory(p, n * sizeof(T)); }
+  template <typename U>
+  void construct(U*) {
+    static_assert(std::is_trivial_v<U>, "zero bytes are its value only for a trivial type");
+  }
+  template <typename U, typename... Arguments>
+  void construct(U* p, Arguments&&... arguments) {
+    ::new (static_cast<void*>(p)) U(std::forward<Arguments>(arguments)...);
+  }
   template <typename U>
   bool operator==(const FrameAllocator<U>&) const { return true; }
 };

@@ -33,9 +33,9 @@ class SerialQueue {
   // Runs `task` after those before it; false when it was dropped instead.
   bool async(std::function<void()> task);
 
-  // Fires `handler` on this queue, first now, then every `interval`. Firings
-  // that fall due while a handler still runs merge into one: the next deadline
-  // is the first of the schedule that is not yet past.
+  // Fires `handler` on this queue, first now, then every `interval` (at least
+  // 1 ns). Firings that fall due while a handler still runs merge into one:
+  // the next deadline is the first of the schedule that is not yet past.
   void repeat(std::chrono::nanoseconds interval, std::function<void()> handler);
 
  private:

@@ -1,6 +1,5 @@
 #include "video/frames.h"
 
-#include <atomic>
 #include <cstring>
 
 #ifdef __SSE2__
@@ -10,9 +9,6 @@
 #include "front/diagnostics.h"
 
 namespace {
-
-// Frames alive at once: the newest, one being written, one being packed.
-constexpr size_t spareFrames = 4;
 
 // Copies one row with stores that go around the cache: a frame is written
 // once here and read next by the kernel when the reader takes it, so caching
@@ -53,20 +49,6 @@ bool Frames::latestIsEmpty() {
   return !latest_;
 }
 
-// A frame's worth of memory that nobody else holds: a fresh allocation costs
-// thousands of page faults per frame, so memory is recycled.
-std::shared_ptr<FrameBytes> Frames::blank() {
-  for (auto& frame : spare_)
-    if (frame.use_count() == 1) {
-      // The last other holder let go: its reads happened before this reuse.
-      std::atomic_thread_fence(std::memory_order_acquire);
-      return frame;
-    }
-  auto frame = std::make_shared<FrameBytes>(size_t(width) * size_t(height) * 4);
-  if (spare_.size() < spareFrames) spare_.push_back(frame);
-  return frame;
-}
-
 void Frames::stream(platform::Stream&, const platform::SampleBuffer& sample, platform::OutputType type) {
   if (!platform::isCompleteScreenFrame(sample, type)) return;
   if (!sample.imageBuffer) return;
@@ -78,16 +60,11 @@ void Frames::stream(platform::Stream&, const platform::SampleBuffer& sample, pla
   size_t rows = std::min<size_t>(pixels.height, size_t(height));
   size_t columns = std::min<size_t>(pixels.width, size_t(width));
   size_t stride = size_t(width) * 4;
-  auto frame = blank();
-  if (!frame->empty()) {
-    uint8_t* out = frame->data();
-    for (size_t r = 0; r < rows; r++) {
-      copyRow(out + r * stride, pixels.baseAddress + r * pixels.bytesPerRow, columns * 4);
-      // A recycled frame holds old pixels where this buffer has none.
-      if (columns * 4 < stride) memset(out + r * stride + columns * 4, 0, stride - columns * 4);
-    }
-    if (rows < size_t(height)) memset(out + rows * stride, 0, (size_t(height) - rows) * stride);
-  }
+  // Zero-filled: what the buffer does not cover stays zero.
+  auto frame = std::make_shared<FrameBytes>(size_t(width) * size_t(height) * 4);
+  if (!frame->empty())
+    for (size_t r = 0; r < rows; r++)
+      copyRow(frame->data() + r * stride, pixels.baseAddress + r * pixels.bytesPerRow, columns * 4);
 
 #ifdef __SSE2__
   _mm_sfence();  // the streamed stores land before another thread reads the frame

@@ -1,6 +1,7 @@
 // The video stream's sink: packs each complete frame the stream delivers into
 // width x height x 4 bytes of BGRA and keeps it as the newest frame. A stored
-// frame is never changed; readers share it until the last one lets go.
+// frame is never changed; readers share it until the last one lets go, and
+// its memory is never used for another frame (see platform/frame_memory.h).
 #pragma once
 
 #include <cstdint>
@@ -32,11 +33,8 @@ class Frames : public platform::StreamOutput, public platform::StreamDelegate {
 
  private:
   bool latestIsEmpty();
-  std::shared_ptr<FrameBytes> blank();
 
   const bool verbose_;
   std::mutex lock_;
   Frame latest_;  // guarded by lock_
-  // Memory of earlier frames, reused once nobody holds them (frames queue only).
-  std::vector<std::shared_ptr<FrameBytes>> spare_;
 };

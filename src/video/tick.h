@@ -2,8 +2,8 @@
 // frame, whole, to standard output, repeating it while no newer one arrived.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <deque>
 #include <memory>
 
 #include "platform/queue.h"
@@ -11,6 +11,7 @@
 
 class Tick {
  public:
+  // Grows a pipe on `fd` to take more of a frame per call; never shrinks one.
   Tick(std::shared_ptr<Frames> frames, int fd);
 
   // Writes the newest frame, if there is one; a failed write ends the process
@@ -22,14 +23,16 @@ class Tick {
 
   std::shared_ptr<Frames> frames_;
   int fd_;
-  // Into a pipe, a frame's pages are lent to the pipe instead of copied. The
-  // reader copies them out later, so each lent frame is held here until a
-  // pipe's capacity of bytes has followed it: by then it has been read.
+  // Into a pipe, a frame's pages are lent to the pipe instead of copied. A
+  // stored frame never changes and its memory never holds another frame, so
+  // nothing needs to be held here for the reader, whatever it does.
   bool lends_;
-  uint64_t capacity_ = 0;
-  uint64_t written_ = 0;
-  std::deque<std::pair<Frame, uint64_t>> lent_;  // frames and where they end
 };
+
+// The timer's interval for `fps` frames a second: 1/fps second, truncated to
+// whole nanoseconds, and never shorter than one (any faster rate ticks as
+// fast as the writes go).
+std::chrono::nanoseconds tickInterval(int64_t fps);
 
 // Starts ticking at `fps` on the queue "pellix.ticks", first tick now; the
 // returned queue carries the timer.

@@ -73,4 +73,22 @@ TEST(SerialQueue, MergesFiringsMissedWhileAHandlerRuns) {
   EXPECT_LE(seen, 7);
 }
 
+// The shortest period fires back to back, yet tasks still get their turn and
+// the queue still stops.
+TEST(SerialQueue, ATimerOfOneNanosecondLeavesRoomForTasks) {
+  std::atomic<int> firings = 0;
+  {
+    platform::SerialQueue queue("pellix.ticks");
+    queue.repeat(1ns, [&] { firings++; });
+    for (int i = 0; i < 3; i++) {
+      std::promise<void> ran;
+      queue.async([&] { ran.set_value(); });
+      EXPECT_EQ(ran.get_future().wait_for(10s), std::future_status::ready);
+    }
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (firings < 1000 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  }
+  EXPECT_GE(firings, 1000);
+}
+
 }  // namespace

@@ -92,8 +92,8 @@ TEST(Frames, PacksEveryBufferShapeToTheSinkSize) {
   }
 }
 
-// Frames of megabytes live in memory of their own (huge pages), recycled like the small.
-TEST(Frames, LargeFramesArePackedAndRecycledAlike) {
+// Frames of megabytes live in memory of another kind (huge pages), packed alike.
+TEST(Frames, LargeFramesArePackedAlike) {
   Sink sink(1024, 600);
   for (size_t width : {1024, 1000, 1030, 1024, 512}) {
     sink.deliver(platform::screenSample(width, 600, width * 4, platform::complete, gradient));
