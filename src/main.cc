@@ -1,6 +1,7 @@
 // Wires the real platform services to the tool.
 #include <string_view>
 
+#include "front/diagnostics.h"
 #include "front/entry.h"
 #include "front/globals.h"
 #include "platform/pulse/pulse_sound.h"
@@ -23,6 +24,7 @@ class DesktopCapture : public platform::X11Capture {
 };
 
 int main(int argc, char** argv) {
+  failOnEscapedExceptions();
   if (argc > 1 && std::string_view(argv[1]) == "ocr") platform::limitOpenMPThreads(argv);
   static DesktopCapture desktop;
   capture = &desktop;

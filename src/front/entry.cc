@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -38,6 +39,10 @@ void enter(int argc, char** argv) {
 
   if (!capture->allowed()) fail(3, "screen recording is not allowed for this app");
 
-  std::thread(drive).detach();
+  try {
+    std::thread(drive).detach();
+  } catch (const std::system_error& refused) {
+    fail(2, "the capture could not start: cannot start a thread: " + refused.code().message());
+  }
   platform::exitOnTerm();
 }

@@ -85,5 +85,8 @@ void drive() {
     run();
   } catch (const platform::Error& error) {
     fail(error.code == platform::userDeclined ? 3 : 2, "the capture could not start: " + error.description);
+  } catch (const std::exception& failure) {
+    // Memory or a thread that the system would not give.
+    fail(2, "the capture could not start: " + std::string(describeFailure(failure)));
   }
 }
