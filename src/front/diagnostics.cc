@@ -1,19 +1,35 @@
 #include "front/diagnostics.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <new>
 
 namespace {
 
 void writeLine(std::string_view message) {
-  std::string line = "pellix-capture: ";
-  line.append(message);
-  line.push_back('\n');
-  // One write; when standard error is gone the line is lost, nothing more.
-  ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
+  // One write of the three pieces, with nothing allocated: the line must get
+  // out when memory has run out too. When standard error is gone the line is
+  // lost, nothing more.
+  char prefix[] = "pellix-capture: ", end[] = "\n";
+  iovec pieces[] = {{prefix, sizeof prefix - 1}, {const_cast<char*>(message.data()), message.size()}, {end, 1}};
+  ssize_t ignored = writev(STDERR_FILENO, pieces, 3);
   (void)ignored;
+}
+
+[[noreturn]] void failOnTerminate() {
+  std::string_view what = "an unknown failure";
+  if (auto escaped = std::current_exception()) {
+    try {
+      std::rethrow_exception(escaped);
+    } catch (const std::exception& failure) {
+      what = describeFailure(failure);
+    } catch (...) {
+    }
+  }
+  fail(2, what);
 }
 
 }  // namespace
@@ -26,6 +42,13 @@ void fail(int32_t code, std::string_view message) {
   writeLine(message);
   _exit(code);
 }
+
+std::string_view describeFailure(const std::exception& failure) {
+  if (dynamic_cast<const std::bad_alloc*>(&failure)) return "out of memory";
+  return failure.what();
+}
+
+void failOnEscapedExceptions() { std::set_terminate(failOnTerminate); }
 
 void writeAll(int fd, const void* bytes, size_t size) {
   auto* p = static_cast<const char*>(bytes);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,15 @@ void say(bool verbose, std::string_view message);
 
 // "pellix-capture: <message>\n" on standard error, always; then exits with `code`.
 [[noreturn]] void fail(int32_t code, std::string_view message);
+
+// What a failure that is no platform error says: "out of memory" for
+// std::bad_alloc, the exception's own text otherwise.
+std::string_view describeFailure(const std::exception& failure);
+
+// From here on an exception that escapes any thread (a job's queue, a
+// library's callback), or anything else that would abort through
+// std::terminate, ends the process through fail(2, ...) saying what failed.
+void failOnEscapedExceptions();
 
 template <typename T>
 T required(std::optional<T> value, std::string_view message) {

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -40,7 +41,11 @@ void enter(int argc, char** argv, platform::Capture& capture, platform::TextReco
 
   if (!capture.allowed()) fail(3, "screen recording is not allowed for this app");
 
-  std::thread([job, options, &capture] { runCaptureJob(job, options, capture); }).detach();
+  try {
+    std::thread([job, options, &capture] { runCaptureJob(job, options, capture); }).detach();
+  } catch (const std::system_error& refused) {
+    fail(2, "the capture could not start: cannot start a thread: " + refused.code().message());
+  }
   platform::exitOnTerm();
 }
 
@@ -61,5 +66,8 @@ void runCaptureJob(Job job, const Options& options, platform::Capture& capture) 
     }
   } catch (const platform::Error& error) {
     fail(error.code == platform::userDeclined ? 3 : 2, "the capture could not start: " + error.description);
+  } catch (const std::exception& failure) {
+    // Memory or a thread that the system would not give.
+    fail(2, "the capture could not start: " + std::string(describeFailure(failure)));
   }
 }

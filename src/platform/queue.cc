@@ -2,11 +2,19 @@
 
 #include <pthread.h>
 
+#include <system_error>
+
+#include "platform/error.h"
+
 namespace platform {
 
 SerialQueue::SerialQueue(std::string label, size_t waitingLimit)
     : label_(std::move(label)), waitingLimit_(waitingLimit) {
-  thread_ = std::thread([this] { run(); });
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::system_error& refused) {
+    throw Error{refused.code().value(), "cannot start the thread " + label_ + ": " + refused.code().message()};
+  }
 }
 
 SerialQueue::~SerialQueue() {

@@ -21,7 +21,8 @@ class SerialQueue {
 
   // With a `waitingLimit`, at most that many tasks wait at a time: a task
   // offered while they do is dropped. For work whose loss is covered later,
-  // such as sound that the writer fills with silence.
+  // such as sound that the writer fills with silence. Throws Error when the
+  // system gives no thread.
   explicit SerialQueue(std::string label, size_t waitingLimit = unlimited);
   // Drops pending tasks and timers, then joins the thread (tests only: the
   // tool never destroys a queue). Must not run on the queue itself.

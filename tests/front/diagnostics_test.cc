@@ -3,7 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <functional>
+#include <new>
+#include <stdexcept>
+#include <thread>
+
 #include "front/answer.h"
+#include "platform/queue.h"
 #include "support/captured.h"
 
 namespace {
@@ -28,6 +35,27 @@ TEST(Fail, StillExitsWithItsCodeWhenStandardErrorIsClosed) {
         fail(2, "lost");
       },
       testing::ExitedWithCode(2), "");
+}
+
+TEST(Fail, AnExceptionThatEscapesAThreadEndsWithTwoAndSaysWhat) {
+  struct Case {
+    std::function<void()> throwing;
+    std::string said;
+  } cases[] = {
+      {[] { throw std::bad_alloc(); }, "out of memory"},
+      {[] { throw std::runtime_error("the pixel buffer is gone"); }, "the pixel buffer is gone"},
+      {[] { throw 42; }, "an unknown failure"},
+  };
+  for (auto& c : cases) {
+    EXPECT_EXIT(
+        {
+          failOnEscapedExceptions();
+          platform::SerialQueue queue("pellix.frames");
+          queue.async(c.throwing);
+          std::this_thread::sleep_for(std::chrono::hours(1));
+        },
+        testing::ExitedWithCode(2), "^pellix-capture: " + c.said + "\n$");
+  }
 }
 
 TEST(Answer, WritesOneCompactLine) {

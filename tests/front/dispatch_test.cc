@@ -1,6 +1,11 @@
 #include "front/dispatch.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <fstream>
+#include <new>
+#include <system_error>
 
 #include "platform/fake/fake_capture.h"
 #include "support/captured.h"
@@ -145,6 +150,66 @@ TEST_F(Driver, StreamErrorsEndTheRun) {
   refusing.addOutputError = platform::Error{platform::failedToStart, "no output"};
   EXPECT_EXIT(start(refusing, {}), testing::ExitedWithCode(2),
               "pellix-capture: the capture could not start: no output\n$");
+}
+
+// A fake that cannot make a stream: the system has no memory or no thread to give.
+class FailingCapture : public platform::FakeCapture {
+ public:
+  std::unique_ptr<platform::Stream> makeStream(const ContentFilter&, const platform::StreamConfiguration&,
+                                               platform::StreamDelegate&) override {
+    std::rethrow_exception(failure);
+  }
+  std::exception_ptr failure;
+};
+
+TEST_F(Driver, FailuresThatAreNoPlatformErrorsEndEveryJobWithTwo) {
+  FailingCapture failing;
+  failing.content = fake.content;
+  failing.mainDisplay = fake.mainDisplay;
+  failing.screenshots = false;  // the shot then takes the first frame of a stream
+  capture = &failing;
+  struct Case {
+    std::exception_ptr failure;
+    std::string said;
+  } cases[] = {
+      {std::make_exception_ptr(std::bad_alloc()), "out of memory"},
+      {std::make_exception_ptr(std::system_error(EAGAIN, std::generic_category())), "Resource temporarily unavailable"},
+  };
+  for (auto& c : cases) {
+    failing.failure = c.failure;
+    for (auto job : {&audio, &shot, static_cast<bool*>(nullptr)}) {
+      if (job) *job = true;
+      EXPECT_EXIT(start({"--out", "/nonexistent/shot.png"}), testing::ExitedWithCode(2),
+                  "\npellix-capture: the capture could not start: " + c.said + "\n$");
+      if (job) *job = false;
+    }
+  }
+}
+
+TEST_F(Driver, AThreadTheSystemWillNotGiveEndsTheRunWithTwo) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' own address space is beyond any limit";
+#endif
+  // A fresh process: no stacks of earlier threads to reuse.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  audio = true;
+  EXPECT_EXIT(
+      {
+        // Room for a little more heap, none for a thread's stack.
+        std::ifstream status("/proc/self/status");
+        long kilobytes = 0;
+        for (std::string key; status >> key;)
+          if (key == "VmSize:" && status >> kilobytes) break;
+        rlimit limit{};
+        getrlimit(RLIMIT_AS, &limit);
+        limit.rlim_cur = rlim_t(kilobytes + 2048) * 1024;
+        setrlimit(RLIMIT_AS, &limit);
+        start({});
+      },
+      testing::ExitedWithCode(2),
+      "\npellix-capture: the capture could not start: cannot start the thread pellix.sound: Resource temporarily "
+      "unavailable\n$");
+  audio = false;
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ std::optional<Error> SoundStream::addStreamOutput(StreamOutput& output, OutputTy
 
 void SoundStream::startCapture(Completion completion) {
   starting_ = std::move(completion);
-  pa_threaded_mainloop_start(loop_);
+  if (pa_threaded_mainloop_start(loop_) < 0) return finishStart(Error{2, "cannot start the sound thread"});
   Locked locked(loop_);
   context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "pellix-capture");
   pa_context_set_state_callback(context_, contextChanged, this);

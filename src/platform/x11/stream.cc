@@ -4,6 +4,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <system_error>
+
 namespace platform::x11 {
 
 namespace {
@@ -62,7 +64,11 @@ void X11Stream::startCapture(Completion completion) {
     return;
   }
   std::lock_guard lock(threadLock_);
-  thread_ = std::thread([this, completion = std::move(completion)] { run(completion); });
+  try {
+    thread_ = std::thread([this, completion] { run(completion); });
+  } catch (const std::system_error& refused) {
+    completion(Error{failedToStart, "cannot start the capture thread: " + refused.code().message()});
+  }
 }
 
 void X11Stream::stopCapture(Completion completion) {
