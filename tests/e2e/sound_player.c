@@ -88,6 +88,13 @@ static void go(pa_mainloop_api* api, pa_io_event* event, int fd, pa_io_event_fla
   waiting = 0;
 }
 
+/* A stream that runs dry before its end plays late from then on: the times
+ * said no longer hold. */
+static void underflow(pa_stream* stream, void* data) {
+  (void)stream, (void)data;
+  if (!waiting && written < lead + tone + tail) fprintf(stderr, "sound-player: the stream ran dry\n");
+}
+
 static void streamChanged(pa_stream* stream, void* data) {
   (void)data;
   if (pa_stream_get_state(stream) == PA_STREAM_READY) printf("ready\n");
@@ -101,11 +108,14 @@ static void contextChanged(pa_context* context, void* data) {
   if (state != PA_CONTEXT_READY) return;
   pa_sample_spec spec = {PA_SAMPLE_FLOAT32LE, RATE, 2};
   pa_stream* stream = pa_stream_new(context, "tone", &spec, NULL);
-  /* A short buffer, so that the tone is heard soon after it is written. */
-  pa_buffer_attr attributes = {(uint32_t)-1, (uint32_t)(40 * RATE / 1000 * 8), (uint32_t)-1, (uint32_t)-1,
+  /* A tenth of a second: a busy machine does not starve it (with 40 ms it
+   * ran dry several times a run), and the tone is heard soon after it is
+   * written. */
+  pa_buffer_attr attributes = {(uint32_t)-1, (uint32_t)(100 * RATE / 1000 * 8), (uint32_t)-1, (uint32_t)-1,
                                (uint32_t)-1};
   pa_stream_set_state_callback(stream, streamChanged, NULL);
   pa_stream_set_write_callback(stream, writable, NULL);
+  pa_stream_set_underflow_callback(stream, underflow, NULL);
   if (pa_stream_connect_playback(stream, NULL, &attributes,
                                  PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE, NULL, NULL) < 0)
     fail("playback", context);
