@@ -37,10 +37,12 @@ std::optional<std::string> variable(const std::string& name) {
 
 platform::Capture& DesktopCapture::pictures() {
   std::call_once(chosen_, [this] {
-    auto choice = platform::chooseBackend(variable, platform::lookAtWayland);
+    // The look's connection serves the listing afterwards.
+    auto wayland = std::make_unique<platform::WaylandCapture>();
+    auto choice = platform::chooseBackend(variable, [&] { return wayland->look(); });
     note_ = choice.note;
     if (choice.backend == platform::Backend::wayland)
-      pictures_ = std::make_unique<platform::WaylandCapture>();
+      pictures_ = std::move(wayland);
     else if (choice.backend == platform::Backend::x11)
       pictures_ = std::make_unique<platform::X11Capture>();
     else

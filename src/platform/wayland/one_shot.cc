@@ -12,8 +12,7 @@ constexpr auto patience = std::chrono::seconds(10);
 
 }  // namespace
 
-Picture oneShot(const ContentFilter& filter, const StreamConfiguration& configuration) {
-  Connection connection;
+Picture oneShot(Connection& connection, const ContentFilter& filter, const StreamConfiguration& configuration) {
   Target target = chooseTarget(connection, filter, configuration);
   Screencopy copies(connection, target.output, configuration.showsCursor);
   copies.request(false);

@@ -11,25 +11,27 @@
 
 namespace platform {
 
-// The listing's connection, made on first use; the entry and the driver
-// reach it from two threads, one at a time.
+// One connection, made on first use, for the look, the listing and the
+// screenshot: the entry and the driver reach it from two threads, one at a
+// time. Streams have their own, on their own threads.
 struct WaylandCapture::State {
   std::mutex lock;
   std::unique_ptr<wayland::Connection> connection;
   std::optional<Error> failure;
 
-  // The connection with the compositor's latest word, or why there is none.
+  // The connection with what the compositor said so far, or why there is none.
   wayland::Connection& fresh() {
     if (!connection && !failure) {
       try {
         connection = std::make_unique<wayland::Connection>();
-        return *connection;
       } catch (const Error& error) {
         failure = error;
       }
+    } else if (connection && !failure) {
+      // Events that came since, without waiting for more.
+      if (!connection->dispatch([] { return false; }, wayland::Connection::Clock::now()))
+        failure = connection->failure();
     }
-    if (failure) throw *failure;
-    if (!connection->roundtrip()) failure = connection->failure();
     if (failure) throw *failure;
     return *connection;
   }
@@ -70,7 +72,8 @@ std::unique_ptr<Stream> WaylandCapture::makeStream(const ContentFilter& filter,
 }
 
 Picture WaylandCapture::captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) {
-  return wayland::oneShot(filter, configuration);
+  std::lock_guard lock(state_->lock);
+  return wayland::oneShot(state_->fresh(), filter, configuration);
 }
 
 std::optional<Error> WaylandCapture::refusesWindows() { return wayland::windowsRefused(); }
@@ -88,10 +91,10 @@ double WaylandCapture::wallNow() {
   return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-WaylandLook lookAtWayland() {
+WaylandLook WaylandCapture::look() {
+  std::lock_guard lock(state_->lock);
   try {
-    wayland::Connection connection;
-    return {true, connection.screencopy() != nullptr};
+    return {true, state_->fresh().screencopy() != nullptr};
   } catch (const Error&) {
     return {false, false};
   }

@@ -30,12 +30,13 @@ class WaylandCapture : public Capture {
   double hostNow() override;
   double wallNow() override;
 
+  // Whether a compositor answers at WAYLAND_DISPLAY, and offers screencopy.
+  // The connection stays for the listing and the screenshot.
+  WaylandLook look();
+
  private:
   struct State;
   std::unique_ptr<State> state_;
 };
-
-// Whether a compositor answers at WAYLAND_DISPLAY, and offers screencopy.
-WaylandLook lookAtWayland();
 
 }  // namespace platform
