@@ -21,7 +21,7 @@ std::string joined(const std::vector<std::string>& codes) {
 }  // namespace
 
 void serveText(platform::TextRecognition& recognition, const Marker& marker) {
-  TextService service{recognition, marker};
+  TextService service{recognition, marker, {}, false, std::nullopt};
   answer({{"preparing", true}});
   service.languages = chooseLanguages(recognition);
   service.fastReason = failedLately(marker);

@@ -167,7 +167,6 @@ TEST_F(Driver, FailuresThatAreNoPlatformErrorsEndEveryJobWithTwo) {
   failing.content = fake.content;
   failing.mainDisplay = fake.mainDisplay;
   failing.screenshots = false;  // the shot then takes the first frame of a stream
-  capture = &failing;
   struct Case {
     std::exception_ptr failure;
     std::string said;
@@ -177,11 +176,11 @@ TEST_F(Driver, FailuresThatAreNoPlatformErrorsEndEveryJobWithTwo) {
   };
   for (auto& c : cases) {
     failing.failure = c.failure;
-    for (auto job : {&audio, &shot, static_cast<bool*>(nullptr)}) {
-      if (job) *job = true;
-      EXPECT_EXIT(start({"--out", "/nonexistent/shot.png"}), testing::ExitedWithCode(2),
+    for (Job job : {Job::audio, Job::shot, Job::video}) {
+      Options options = parse({"--out", "/nonexistent/shot.png"}, fake.mainDisplayID(), job);
+      options.verbose = true;
+      EXPECT_EXIT(runCaptureJob(job, options, failing), testing::ExitedWithCode(2),
                   "\npellix-capture: the capture could not start: " + c.said + "\n$");
-      if (job) *job = false;
     }
   }
 }
@@ -192,7 +191,8 @@ TEST_F(Driver, AThreadTheSystemWillNotGiveEndsTheRunWithTwo) {
 #endif
   // A fresh process: no stacks of earlier threads to reuse.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  audio = true;
+  Options options = parse({}, fake.mainDisplayID(), Job::audio);
+  options.verbose = true;
   EXPECT_EXIT(
       {
         // Room for a little more heap, none for a thread's stack.
@@ -204,12 +204,11 @@ TEST_F(Driver, AThreadTheSystemWillNotGiveEndsTheRunWithTwo) {
         getrlimit(RLIMIT_AS, &limit);
         limit.rlim_cur = rlim_t(kilobytes + 2048) * 1024;
         setrlimit(RLIMIT_AS, &limit);
-        start({});
+        runCaptureJob(Job::audio, options, fake);
       },
       testing::ExitedWithCode(2),
       "\npellix-capture: the capture could not start: cannot start the thread pellix.sound: Resource temporarily "
       "unavailable\n$");
-  audio = false;
 }
 
 }  // namespace
