@@ -222,9 +222,8 @@ TEST_F(StartSoundTest, AReaderThatStopsReadingHoldsBackASecondOfSoundAndIsInTime
   auto held = std::count_if(chunks.begin(), chunks.end(), [](auto& c) { return !c.expired(); });
   EXPECT_LE(held, 101);
 
-  // The reader comes back ten seconds on; sound goes on at its time.
   // The reader comes back ten seconds on, as the clock stands 30 ms past the
-  // next chunk's end and the writer may fill silence up to its start.
+  // next chunk's end: the writer may fill silence up to its start.
   fake.host = origin + 10.02;
   std::mutex lock;
   std::string bytes;
@@ -263,13 +262,13 @@ TEST_F(StartSoundTest, AReaderThatStopsReadingHoldsBackASecondOfSoundAndIsInTime
   memcpy(frames.data(), bytes.data(), bytes.size());
   // Every frame is silence or the sound of its own time, and the sound of
   // the newest second of chunks, which waited, is there.
-  int64_t sounding = 0;
+  int64_t heard = 0;
   for (int64_t f = 0; f < 1001 * chunk; f++) {
     float left = frames[size_t(2 * f)], right = frames[size_t(2 * f + 1)];
     ASSERT_TRUE((left == 0 && right == 0) || (left == float(f + 1) && right == -float(f + 1))) << "frame " << f;
-    sounding += left != 0;
+    heard += left != 0;
   }
-  EXPECT_GE(sounding, 100 * chunk);
+  EXPECT_GE(heard, 100 * chunk);
   EXPECT_EQ(frames[2 * (1000 * chunk - 1)], float(1000 * chunk));
   EXPECT_EQ(frames[2 * 1000 * chunk], float(1000 * chunk + 1));
 }
