@@ -26,14 +26,17 @@ SerialQueue::~SerialQueue() {
   thread_.join();
 }
 
-bool SerialQueue::async(std::function<void()> task) {
+void SerialQueue::async(std::function<void()> task) {
+  std::function<void()> dropped;  // let go of outside the lock
   {
     std::lock_guard lock(mutex_);
-    if (tasks_.size() >= waitingLimit_) return false;
+    if (!tasks_.empty() && tasks_.size() >= waitingLimit_) {
+      dropped = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
     tasks_.push_back(std::move(task));
   }
   wake_.notify_all();
-  return true;
 }
 
 void SerialQueue::repeat(std::chrono::nanoseconds interval, std::function<void()> handler) {

@@ -19,10 +19,10 @@ class SerialQueue {
  public:
   static constexpr size_t unlimited = SIZE_MAX;
 
-  // With a `waitingLimit`, at most that many tasks wait at a time: a task
-  // offered while they do is dropped. For work whose loss is covered later,
-  // such as sound that the writer fills with silence. Throws Error when the
-  // system gives no thread.
+  // With a `waitingLimit` (at least 1), at most that many tasks wait at a
+  // time: one more drops the oldest waiting task. For work whose loss is
+  // covered later, such as sound whose time the writer fills with silence.
+  // Throws Error when the system gives no thread.
   explicit SerialQueue(std::string label, size_t waitingLimit = unlimited);
   // Drops pending tasks and timers, then joins the thread (tests only: the
   // tool never destroys a queue). Must not run on the queue itself.
@@ -31,8 +31,8 @@ class SerialQueue {
   SerialQueue& operator=(const SerialQueue&) = delete;
 
   const std::string& label() const { return label_; }
-  // Runs `task` after those before it; false when it was dropped instead.
-  bool async(std::function<void()> task);
+  // Runs `task` after those before it that are not dropped.
+  void async(std::function<void()> task);
 
   // Fires `handler` on this queue, first now, then every `interval` (at least
   // 1 ns). Firings that fall due while a handler still runs merge into one:

@@ -13,8 +13,9 @@ namespace {
 
 // Sound chunks that may wait for the writer: a second of the 10 ms chunks the
 // sound server hands over. A reader that stops reading costs no more memory
-// than that; chunks beyond are dropped, and once the reader reads again the
-// writer fills their time with silence, so what follows lands in time.
+// than that: older chunks are dropped, and the newest wait. Once the reader
+// reads again the writer fills the time of those dropped with silence, and
+// those kept, all later than anything written, land in time.
 constexpr size_t waitingChunks = 100;
 
 using platform::ContentFilter;

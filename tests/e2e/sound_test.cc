@@ -235,7 +235,8 @@ long residentKilobytes(pid_t pid) {
 }
 
 TEST_F(SoundTest, AReaderThatPausesCostsNoMemoryAndHearsSoundInTimeAfter) {
-  Recording recording({"audio"}, environment);
+  // AddressSanitizer's quarantine of freed memory would look like growth.
+  Recording recording({"audio"}, merged(environment, {{"ASAN_OPTIONS", "quarantine_size_mb=0"}}));
   ASSERT_TRUE(recording.pause()) << "the output pipe never filled";
   // Sound comes on at 0.4 MB a second while nothing is read: what waits for
   // the writer is bounded, so after the first seconds memory stays as it is.
@@ -256,6 +257,10 @@ TEST_F(SoundTest, AReaderThatPausesCostsNoMemoryAndHearsSoundInTimeAfter) {
   size_t onset = size_t(std::max(0.0, expected - 0.05 * rate));
   while (onset < samples.size() && std::fabs(samples[onset]) < 0.01) onset++;
   ASSERT_LT(onset, samples.size()) << "no tone in " << samples.size() << " frames";
+  // Sound placed where its time says, not a dropped stretch of it earlier. On
+  // a busy machine the server's timing shifts a recording by a few
+  // milliseconds now and then, pause or not; the unit tests hold the writer
+  // to the frame.
   EXPECT_NEAR(double(onset), expected, 0.05 * rate);
 }
 

@@ -28,19 +28,16 @@ void FakeStream::post(const SampleBuffer& sample, OutputType type) {
       output.queue->async([this, output = output.output, sample, type] { output->stream(*this, sample, type); });
 }
 
-bool FakeStream::deliver(const SampleBuffer& sample, OutputType type) {
-  bool all = true;
+void FakeStream::deliver(const SampleBuffer& sample, OutputType type) {
   for (auto& output : outputs) {
     if (output.type != type) continue;
     std::promise<void> taken;
-    bool queued = output.queue->async([&] {
+    output.queue->async([&] {
       output.output->stream(*this, sample, type);
       taken.set_value();
     });
-    if (queued) taken.get_future().wait();
-    all = all && queued;
+    taken.get_future().wait();
   }
-  return all;
 }
 
 ShareableContent FakeCapture::shareableContent() {

@@ -23,8 +23,8 @@ class FakeStream : public Stream {
   void stopCapture(Completion completion) override;
 
   // Hands `sample` to every output added for `type`, on its queue, and waits
-  // until they have taken it; false when a queue dropped it instead.
-  bool deliver(const SampleBuffer& sample, OutputType type);
+  // until they have taken it.
+  void deliver(const SampleBuffer& sample, OutputType type);
   // The same without waiting, as a live service hands them over.
   void post(const SampleBuffer& sample, OutputType type);
   // Tells the delegate that the stream stopped with `error`.
