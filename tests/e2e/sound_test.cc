@@ -278,11 +278,12 @@ TEST_F(SoundTest, OneApplicationAloneOrLeftOut) {
     ASSERT_TRUE(e2e::eventually([&] { return pactl({"list", "short", "sink-inputs"}, pulse.environment()).empty(); }));
     // The window's player waits for a line on a named pipe of its own, which
     // it opens for reading and writing: that open does not wait for a writer.
-    std::string notes = dir + "/window-tone", go = dir + "/go";
+    std::string notes = dir + "/window-tone", complaints = dir + "/window-player-errors", go = dir + "/go";
     std::filesystem::remove(go);
     ASSERT_EQ(mkfifo(go.c_str(), 0600), 0);
-    Child owner({"sh", "-c", "\"$0\" --on-go 0.2 0.3 1000 0.5 <>\"$3\" >\"$2\" & exec \"$1\" 0 0 100 100 ff0000 noisy",
-                 SOUND_PLAYER, PAINT_WINDOW, notes, go},
+    Child owner({"sh", "-c",
+                 "\"$0\" --on-go 0.2 0.3 1000 0.5 <>\"$3\" >\"$2\" 2>\"$4\" & exec \"$1\" 0 0 100 100 ff0000 noisy",
+                 SOUND_PLAYER, PAINT_WINDOW, notes, go, complaints},
                 environment);
     auto id = owner.readLine();
     ASSERT_TRUE(id);
@@ -307,6 +308,8 @@ TEST_F(SoundTest, OneApplicationAloneOrLeftOut) {
     EXPECT_EQ(other.wait().err, "");
     ASSERT_TRUE(e2e::eventually([&] { return recording.reaches(otherWall + 0.5); }));
     recording.end();
+    std::ifstream window(complaints);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(window), {}), "");
 
     auto samples = recording.left();
     double windowTone = frameOf(heard(line), recording.start());
