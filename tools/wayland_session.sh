@@ -70,14 +70,15 @@ EOF
 stop_wayland_session() {
   [ -n "${wayland_session_pid:-}" ] || return 0
   # The whole process group; its members' zombies are for PID 1 to reap.
-  kill -TERM -- "-$wayland_session_pid" 2>/dev/null
+  # (Callers may run under set -e: a group already gone is no failure.)
+  kill -TERM -- "-$wayland_session_pid" 2>/dev/null || true
   for _ in $(seq 250); do
     # (no early-ending grep: under pipefail its broken pipe would end the wait)
-    [ -n "$(ps -o stat= --sid "$wayland_session_pid" 2>/dev/null | grep -v '^Z')" ] || break
+    [ -n "$(ps -o stat= --sid "$wayland_session_pid" 2>/dev/null | grep -v '^Z' || true)" ] || break
     sleep 0.02
   done
-  kill -KILL -- "-$wayland_session_pid" 2>/dev/null
-  wait "$wayland_session_pid" 2>/dev/null
+  kill -KILL -- "-$wayland_session_pid" 2>/dev/null || true
+  wait "$wayland_session_pid" 2>/dev/null || true
   rm -rf "$wayland_session_dir"
   wayland_session_pid=
 }

@@ -84,7 +84,9 @@ class Xvfb {
   explicit Xvfb(int width = 1920, int height = 1080, const std::vector<std::string>& extra = {});
   ~Xvfb();
   const std::string& display() const { return display_; }  // ":N"
-  Environment environment() const { return {{"DISPLAY", display_}}; }
+  // WAYLAND_DISPLAY emptied: run inside a Wayland session, the tool would
+  // otherwise capture that session.
+  Environment environment() const { return {{"DISPLAY", display_}, {"WAYLAND_DISPLAY", ""}}; }
 
  private:
   std::string display_;
