@@ -49,4 +49,19 @@ TEST(ChunkClock, ALateChunkWaitsForASnapshotTakenAfterIt) {
   EXPECT_TRUE(clock.arrived(arrival + 0.01, 6240));
 }
 
+TEST(ChunkClock, AChunkLateOnlyBecauseItsReaderRanLateKeepsTheAnchor) {
+  ChunkClock clock(48000);
+  clock.snapshot(9, 10.0);
+  clock.snapshot(9.5, 10.001);
+  EXPECT_TRUE(clock.arrived(10.0 + 4800 / 48000.0 + 0.002, 4800));
+
+  // A loaded machine ran the reader 300 ms late: the source kept its time.
+  double arrival = 10.0 + 5280 / 48000.0 + 0.3;
+  EXPECT_FALSE(clock.arrived(arrival, 5280));
+  EXPECT_FALSE(clock.anchor());
+  clock.snapshot(arrival + 0.001, 10.0012);
+  EXPECT_DOUBLE_EQ(*clock.anchor(), 10.001);  // the earlier snapshots still count
+  EXPECT_TRUE(clock.arrived(10.0 + 5760 / 48000.0 + 0.002, 5760));
+}
+
 }  // namespace
