@@ -16,17 +16,21 @@ size_t smallPage() {
   return size;
 }
 
-// What a frame of `bytes` occupies: whole huge pages for large frames.
+// Memory from half a huge page up lives in huge pages: on this kind of
+// machine a new huge page costs less than the faults of 256 small ones.
+constexpr size_t hugeFrom = hugePage / 2;
+
+// What a frame of `bytes` occupies.
 size_t lengthOf(size_t bytes) {
   if (bytes == 0) return smallPage();
-  return bytes < hugePage ? roundUp(bytes, smallPage()) : roundUp(bytes, hugePage);
+  return bytes < hugeFrom ? roundUp(bytes, smallPage()) : roundUp(bytes, hugePage);
 }
 
 }  // namespace
 
 void* frameMemory(size_t bytes) {
   size_t length = lengthOf(bytes);
-  if (length < hugePage) {
+  if (length < hugeFrom) {
     void* at = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (at == MAP_FAILED) throw std::bad_alloc();
     return at;
@@ -44,5 +48,7 @@ void* frameMemory(size_t bytes) {
 }
 
 void releaseFrameMemory(void* memory, size_t bytes) { munmap(memory, lengthOf(bytes)); }
+
+size_t frameMemoryLength(size_t bytes) { return lengthOf(bytes); }
 
 }  // namespace platform

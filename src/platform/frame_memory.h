@@ -6,7 +6,8 @@
 // Large frames live in huge pages where the system gives them: lending pins
 // one huge page for 512 small ones, and a new frame faults in a few pages
 // instead of thousands. New pages cost the kernel's zeroing, about as much
-// again as packing the frame; copying with write() instead costs more.
+// again as packing the frame; copying with write() instead costs more. So a
+// frame takes new memory only for what changed (see video/packed_frame.h).
 #pragma once
 
 #include <cstddef>
@@ -21,6 +22,8 @@ namespace platform {
 // releaseFrameMemory and the same size. Throws std::bad_alloc when there is none.
 void* frameMemory(size_t bytes);
 void releaseFrameMemory(void* memory, size_t bytes);
+// What frameMemory(bytes) occupies: whole pages.
+size_t frameMemoryLength(size_t bytes);
 
 // frameMemory as an allocator, for containers of frame bytes. The memory is
 // zero already, so a container's value-initialised bytes cost no pass of

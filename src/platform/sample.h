@@ -33,6 +33,11 @@ struct PixelBuffer {
   std::shared_ptr<const void> owner;  // keeps the memory alive
 };
 
+// A rectangle of a pixel buffer's pixels.
+struct PixelBox {
+  size_t x = 0, y = 0, width = 0, height = 0;
+};
+
 struct AudioStreamBasicDescription {
   double mSampleRate = 0;
   uint32_t mFormatID = 0;
@@ -60,6 +65,10 @@ struct SampleBuffer {
   // Screen samples.
   std::optional<std::vector<Attachment>> attachments;
   std::optional<PixelBuffer> imageBuffer;
+  // Where the picture may differ from the stream's previous complete frame,
+  // when the stream knows (the same buffer size, nothing else changed); none
+  // means anywhere.
+  std::optional<PixelBox> changed;
   // Audio samples. A missing `audioBufferList` is a list that cannot be had.
   std::optional<AudioStreamBasicDescription> audioDescription;
   int64_t numSamples = 0;

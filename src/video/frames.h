@@ -1,7 +1,7 @@
 // The video stream's sink: packs each complete frame the stream delivers into
 // width x height x 4 bytes of BGRA and keeps it as the newest frame. A stored
-// frame is never changed; readers share it until the last one lets go, and
-// its memory is never used for another frame (see platform/frame_memory.h).
+// frame is never changed; readers share it until the last one lets go (see
+// video/packed_frame.h).
 #pragma once
 
 #include <cstdint>
@@ -9,11 +9,8 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/frame_memory.h"
 #include "platform/stream.h"
-
-using FrameBytes = std::vector<uint8_t, platform::FrameAllocator<uint8_t>>;
-using Frame = std::shared_ptr<const FrameBytes>;
+#include "video/packed_frame.h"
 
 class Frames : public platform::StreamOutput, public platform::StreamDelegate {
  public:
@@ -32,9 +29,9 @@ class Frames : public platform::StreamOutput, public platform::StreamDelegate {
   const int64_t height;
 
  private:
-  bool latestIsEmpty();
-
   const bool verbose_;
   std::mutex lock_;
   Frame latest_;  // guarded by lock_
+  // The size of the buffer the newest frame came from; on the frames queue.
+  size_t bufferWidth_ = 0, bufferHeight_ = 0;
 };

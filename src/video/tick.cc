@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <vector>
 
 #include "front/diagnostics.h"
 
@@ -32,20 +34,32 @@ Tick::Tick(std::shared_ptr<Frames> frames, int fd) : frames_(std::move(frames)),
 void Tick::operator()() {
   Frame frame = frames_->newest();
   if (!frame) return;
-  if (!lends_) return writeAll(fd_, frame->data(), frame->size());
+  if (!lends_) {
+    for (auto& span : frame->spans()) writeAll(fd_, span.iov_base, span.iov_len);
+    return;
+  }
   lend(frame);
 }
 
 void Tick::lend(const Frame& frame) {
-  iovec rest{const_cast<uint8_t*>(frame->data()), frame->size()};
-  while (rest.iov_len > 0) {
-    ssize_t n = vmsplice(fd_, &rest, 1, 0);
+  std::vector<iovec> rest = frame->spans();
+  size_t next = 0;
+  while (next < rest.size()) {
+    ssize_t n = vmsplice(fd_, &rest[next], std::min<size_t>(rest.size() - next, IOV_MAX), 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EPIPE) _exit(0);  // the reader has gone
-    // The pipe would not take the pages (short of memory, say): copy the rest.
-    if (n <= 0) return writeAll(fd_, rest.iov_base, rest.iov_len);
-    rest.iov_base = static_cast<uint8_t*>(rest.iov_base) + n;
-    rest.iov_len -= size_t(n);
+    if (n <= 0) {
+      // The pipe would not take the pages (short of memory, say): copy the rest.
+      for (; next < rest.size(); next++) writeAll(fd_, rest[next].iov_base, rest[next].iov_len);
+      return;
+    }
+    for (size_t taken = size_t(n); taken > 0;) {
+      size_t part = std::min(taken, rest[next].iov_len);
+      rest[next].iov_base = static_cast<uint8_t*>(rest[next].iov_base) + part;
+      rest[next].iov_len -= part;
+      taken -= part;
+      if (rest[next].iov_len == 0) next++;
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -61,6 +62,41 @@ TEST_F(Video, FramesHoldTheExactPixelsOfTheScreen) {
   EXPECT_EQ(frame.at(400, 300), opaque(0x2040c0));
   EXPECT_EQ(frame.at(449, 339), opaque(0x2040c0));
   EXPECT_NE(frame.at(300, 150), opaque(0xff0000));
+}
+
+// A frame is made of the frame before and what changed since: every frame
+// must still be the whole screen at one moment. One window repaints itself in
+// a new colour all the time, narrow (the rest of its rows unchanged) or as
+// wide as the screen (whole rows), beside a still one.
+TEST_F(Video, FramesThatChangeInPartAreEachTheWholeScreen) {
+  struct Case {
+    int x, y, width, height;
+  } cases[] = {{20, 20, 100, 50}, {0, 300, 640, 60}};
+  auto still = e2e::paintWindow(server, 400, 100, 50, 40, 0x2040c0);
+  for (auto& c : cases) {
+    auto changing = e2e::paintWindow(server, c.x, c.y, c.width, c.height, 0x000000, "changing");
+    x11test::tell(changing, "animate 200");
+    e2e::Child child(e2e::tool({"--fps", "50"}), server.environment());
+    Frame first{640, 480, {}};
+    std::set<uint32_t> colours;
+    for (int n = 0; n < 40; n++) {
+      Frame frame{640, 480, child.readOut(640 * 480 * 4)};
+      ASSERT_EQ(frame.bytes.size(), 640u * 480 * 4) << child.waitErr("", 100ms);
+      if (n == 0) first = frame;
+      Pixel corner = frame.at(c.x, c.y);
+      colours.insert(uint32_t(corner.r) << 16 | corner.g << 8 | corner.b);
+      for (int y = 0; y < 480; y++)
+        for (int x = 0; x < 640; x++) {
+          bool inChanging = x >= c.x && x < c.x + c.width && y >= c.y && y < c.y + c.height;
+          bool inStill = x >= 400 && x < 450 && y >= 100 && y < 140;
+          Pixel expected = inChanging ? corner : inStill ? opaque(0x2040c0) : first.at(x, y);
+          ASSERT_EQ(frame.at(x, y), expected) << "frame " << n << " at " << x << "," << y;
+        }
+    }
+    EXPECT_GT(colours.size(), 10u) << "the window hardly changed";
+    child.signal(SIGTERM);
+    EXPECT_EQ(child.wait().code, 0);
+  }
 }
 
 TEST_F(Video, ACropIsNormalisedAndCut) {

@@ -43,6 +43,8 @@ Grab Painter::paint(Image out, Segment* direct, Box& painted) {
   Box covered = source_->covered();
   bool whole = covered == Box{0, 0, area.width, area.height} && area.width == out.width && area.height == out.height;
   if (direct && whole && source_->refreshes()) return refresh(out, *direct, painted);
+  unreported_.reset();
+  lastChange_.reset();
   Segment& into = direct && whole ? *direct : staging(size_t(covered.width) * size_t(covered.height) * 4);
   if (Grab result = source_->grab(into); result != Grab::done) return result;
   Image grabbed{into.data(), covered.width, covered.height, size_t(covered.width) * 4};
@@ -63,15 +65,22 @@ Grab Painter::paint(Image out, Segment* direct, Box& painted) {
 
 // Only what changed since this memory was last painted is grabbed: the
 // source's damage since then, and the pointer drawn into it last time.
+// The change from the output painted before is the damage since then and
+// the pointer where it was and where it is.
 Grab Painter::refresh(Image out, Segment& into, Box& painted) {
   Box damaged = source_->damaged();
   for (auto& [segment, box] : stale_) box = united(box, damaged);
+  if (unreported_) unreported_ = united(*unreported_, damaged);
   auto own = std::find_if(stale_.begin(), stale_.end(), [&](auto& s) { return s.first == &into; });
   if (own == stale_.end()) own = stale_.insert(stale_.end(), {&into, Box{0, 0, out.width, out.height}});
   if (Grab result = source_->refresh(into, own->second); result != Grab::done) return result;
   own->second = {};
   painted = {0, 0, out.width, out.height};
-  if (pointer_) own->second = intersection(pointer_->draw(out, source_->area()), painted);
+  Box pointer;
+  if (pointer_) own->second = pointer = intersection(pointer_->draw(out, source_->area()), painted);
+  lastChange_ = unreported_ ? std::optional(united(*unreported_, united(pointerDrawn_, pointer))) : std::nullopt;
+  unreported_ = Box{};
+  pointerDrawn_ = pointer;
   return Grab::done;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +36,9 @@ class Painter {
   // without a copy. `painted` is the part of `out` that holds a picture, the
   // rest being zero; kept up to date. Grab::done, or why not.
   Grab paint(Image out, Segment* direct, Box& painted);
+  // The part of the last painted output that may differ from the one painted
+  // before it; none when anything may (it was painted whole).
+  std::optional<Box> lastChange() const { return lastChange_; }
 
  private:
   Segment& staging(size_t bytes);
@@ -46,6 +50,11 @@ class Painter {
   std::unique_ptr<Segment> staging_;
   // Per output memory that is refreshed part by part: what in it is out of date.
   std::vector<std::pair<const Segment*, Box>> stale_;
+  // What changed since the last output painted part by part; none after one
+  // painted whole.
+  std::optional<Box> unreported_;
+  std::optional<Box> lastChange_;
+  Box pointerDrawn_;  // where the pointer was drawn in the last output
   bool preservesAspectRatio_;
   int width_ = 0, height_ = 0;
 };

@@ -189,13 +189,18 @@ X11Stream::Made X11Stream::frame() {
     end(error);
     return Made::none;
   }
-  deliver(complete, pool_->hand(slot));
+  deliver(complete, pool_->hand(slot), painter_->lastChange());
   return Made::complete;
 }
 
-void X11Stream::deliver(FrameStatus status, std::optional<PixelBuffer> pixels) {
+void X11Stream::deliver(FrameStatus status, std::optional<PixelBuffer> pixels, std::optional<Box> changed) {
   SampleBuffer sample;
   sample.attachments = std::vector<Attachment>{{{frameInfoStatus, int64_t(status)}}};
+  if (pixels && changed) {
+    Box within = intersection(*changed, {0, 0, int(pixels->width), int(pixels->height)});
+    sample.changed = within.empty() ? PixelBox{} : PixelBox{size_t(within.x), size_t(within.y), size_t(within.width),
+                                                              size_t(within.height)};
+  }
   sample.imageBuffer = std::move(pixels);
   sample.presentationTime = monotonicNow();
   std::lock_guard lock(outputsLock_);

@@ -44,7 +44,8 @@ class X11Stream : public Stream {
   // grab failed); says which.
   enum class Made { complete, idle, none };
   Made frame();
-  void deliver(FrameStatus status, std::optional<PixelBuffer> pixels);
+  // `changed`: where the picture may differ from the last one delivered.
+  void deliver(FrameStatus status, std::optional<PixelBuffer> pixels, std::optional<Box> changed = std::nullopt);
   // Tells the delegate once, unless the stream was stopped on purpose.
   void end(const Error& error);
 
