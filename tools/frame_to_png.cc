@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/picture.h"
+#include "platform/image/png_files.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     std::cerr << "frame-to-png: expected " << width * height * 4 << " bytes, got " << pixels->size() << "\n";
     return 2;
   }
-  if (!platform::writePNG(argv[3], {width, height, pixels}, 72)) {
+  if (!platform::PngFiles().writePNG(argv[3], {width, height, pixels}, 72)) {
     std::cerr << "frame-to-png: cannot write " << argv[3] << "\n";
     return 2;
   }

@@ -26,7 +26,8 @@ const platform::Display& chosenDisplay(const Options& options, const platform::S
 
 }  // namespace
 
-void enter(int argc, char** argv, platform::Capture& capture, platform::TextRecognition& recognition) {
+void enter(int argc, char** argv, platform::Capture& capture, platform::PictureFiles& pictures,
+           platform::TextRecognition& recognition) {
   signal(SIGPIPE, SIG_IGN);
   Job job = jobNamed(argc > 1 ? std::optional<std::string_view>(argv[1]) : std::nullopt);
   if (job == Job::text) serveText(recognition, thisSystemsMarker());
@@ -42,14 +43,14 @@ void enter(int argc, char** argv, platform::Capture& capture, platform::TextReco
   if (!capture.allowed()) fail(3, "screen recording is not allowed for this app");
 
   try {
-    std::thread([job, options, &capture] { runCaptureJob(job, options, capture); }).detach();
+    std::thread([job, options, &capture, &pictures] { runCaptureJob(job, options, capture, pictures); }).detach();
   } catch (const std::system_error& refused) {
     fail(2, "the capture could not start: cannot start a thread: " + refused.code().message());
   }
   platform::exitOnTerm();
 }
 
-void runCaptureJob(Job job, const Options& options, platform::Capture& capture) {
+void runCaptureJob(Job job, const Options& options, platform::Capture& capture, platform::PictureFiles& pictures) {
   try {
     say(options.verbose, "listing the displays");
     auto content = capture.shareableContent();
@@ -61,7 +62,7 @@ void runCaptureJob(Job job, const Options& options, platform::Capture& capture) 
     refuseWhatCannotBeServed(options, capture);
     switch (job) {
       case Job::audio: return startSound(options, capture, content, display);
-      case Job::shot: return takeShot(options, capture, content, display);
+      case Job::shot: return takeShot(options, capture, pictures, content, display);
       default: return streamVideo(options, capture, content, display);
     }
   } catch (const platform::Error& error) {

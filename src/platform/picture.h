@@ -20,9 +20,4 @@ struct Picture {
 // when its rows lie closer together than a row of its pixels needs.
 std::optional<Picture> pictureFromPixelBuffer(const PixelBuffer& buffer);
 
-// Writes `image` as a PNG file at `path` recording `dotsPerInch`, so that a
-// reader of `path` sees the old file or the whole new one, never a part. False
-// when the file cannot be created or finished.
-bool writePNG(const std::string& path, const Picture& image, double dotsPerInch);
-
 }  // namespace platform

@@ -29,8 +29,8 @@ platform::Picture firstFrame(platform::Capture& capture, const platform::Content
 
 }  // namespace
 
-void takeShot(const Options& options, platform::Capture& capture, const platform::ShareableContent& content,
-              const platform::Display& display) {
+void takeShot(const Options& options, platform::Capture& capture, platform::PictureFiles& pictures,
+              const platform::ShareableContent& content, const platform::Display& display) {
   PixelSize pixels = pixelSize(capture, display);
   double scale = pixels.scale;
   platform::StreamConfiguration configuration;
@@ -53,7 +53,7 @@ void takeShot(const Options& options, platform::Capture& capture, const platform
   platform::Picture image = capture.takesScreenshots() ? capture.captureImage(filter, configuration)
                                                       : firstFrame(capture, filter, configuration);
 
-  if (!platform::writePNG(*options.out, image, 72 * scale)) fail(2, "cannot write " + *options.out);
+  if (!pictures.writePNG(*options.out, image, 72 * scale)) fail(2, "cannot write " + *options.out);
   answer({{"width", image.width}, {"height", image.height}, {"scale", scale}});
   _exit(0);
 }

@@ -6,6 +6,7 @@
 #include "front/options.h"
 #include "platform/capture.h"
 #include "platform/content.h"
+#include "platform/picture_files.h"
 
-[[noreturn]] void takeShot(const Options& options, platform::Capture& capture,
+[[noreturn]] void takeShot(const Options& options, platform::Capture& capture, platform::PictureFiles& pictures,
                           const platform::ShareableContent& content, const platform::Display& display);

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/fake/fake_capture.h"
+#include "platform/image/png_files.h"
 #include "support/captured.h"
 
 namespace {
@@ -32,7 +33,8 @@ class Driver : public testing::Test {
   void start(platform::Capture& capture, const std::vector<std::string>& arguments) {
     Options options = parse(arguments, fake.mainDisplayID());
     options.verbose = true;
-    runCaptureJob(Job::video, options, capture);
+    platform::PngFiles pngs;
+    runCaptureJob(Job::video, options, capture, pngs);
   }
   // The same; what it said on standard error.
   std::string drive(const std::vector<std::string>& arguments) {
@@ -179,7 +181,8 @@ TEST_F(Driver, FailuresThatAreNoPlatformErrorsEndEveryJobWithTwo) {
     for (Job job : {Job::audio, Job::shot, Job::video}) {
       Options options = parse({"--out", "/nonexistent/shot.png"}, fake.mainDisplayID(), job);
       options.verbose = true;
-      EXPECT_EXIT(runCaptureJob(job, options, failing), testing::ExitedWithCode(2),
+      platform::PngFiles pngs;
+      EXPECT_EXIT(runCaptureJob(job, options, failing, pngs), testing::ExitedWithCode(2),
                   "\npellix-capture: the capture could not start: " + c.said + "\n$");
     }
   }
@@ -204,7 +207,8 @@ TEST_F(Driver, AThreadTheSystemWillNotGiveEndsTheRunWithTwo) {
         getrlimit(RLIMIT_AS, &limit);
         limit.rlim_cur = rlim_t(kilobytes + 2048) * 1024;
         setrlimit(RLIMIT_AS, &limit);
-        runCaptureJob(Job::audio, options, fake);
+        platform::PngFiles pngs;
+        runCaptureJob(Job::audio, options, fake, pngs);
       },
       testing::ExitedWithCode(2),
       "\npellix-capture: the capture could not start: cannot start the thread pellix.sound: Resource temporarily "

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "platform/fake/fake_capture.h"
+#include "platform/image/png_files.h"
 #include "front/dispatch.h"
 
 namespace {
@@ -27,7 +28,8 @@ TEST(List, DescribesDisplaysWindowsAndApplicationsInOrder) {
         options.verbose = false;
         int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(fd, 1);
-        runCaptureJob(Job::list, options, fake);
+        platform::PngFiles pngs;
+        runCaptureJob(Job::list, options, fake, pngs);
       },
       testing::ExitedWithCode(0), "^$");
   std::ifstream in(file);

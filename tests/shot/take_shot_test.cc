@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/image/png_files.h"
 #include "platform/fake/fake_capture.h"
 #include "support/png_chunks.h"
 #include "front/dispatch.h"
@@ -39,7 +40,7 @@ class Shot : public testing::Test {
     Options options = parse(arguments, fake.mainDisplay, Job::shot);
     int fd = open(answerFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(fd, 1);
-    runCaptureJob(Job::shot, options, fake);
+    runCaptureJob(Job::shot, options, fake, pngs);
   }
   std::string answerLine() {
     std::ifstream file(answerFile);
@@ -47,6 +48,7 @@ class Shot : public testing::Test {
   }
 
   platform::FakeCapture fake;
+  platform::PngFiles pngs;
   fs::path folder;
   std::string out, answerFile;
 };
@@ -74,7 +76,7 @@ TEST_F(Shot, SetsTheDisplayTarget) {
   Options options = parse({"--out", out, "--crop", "100,50,-10.9,300", "--exclude-pid", "202"}, 7, Job::shot);
   fake.screenshotError = platform::Error{platform::failedToStart, "probe"};
   try {
-    takeShot(options, fake, fake.content, fake.content.displays[0]);
+    takeShot(options, fake, pngs, fake.content, fake.content.displays[0]);
   } catch (const platform::Error&) {
   }
   ASSERT_TRUE(fake.shotConfiguration);
@@ -99,7 +101,7 @@ TEST_F(Shot, AWindowAtItsOwnSizeTimesItsScale) {
     Options options = parse({"--out", out, "--window", "4711", "--crop", "0,0,5,5"}, 7, Job::shot);
     fake.screenshotError = platform::Error{platform::failedToStart, "probe"};
     try {
-      takeShot(options, fake, fake.content, fake.content.displays[0]);
+      takeShot(options, fake, pngs, fake.content, fake.content.displays[0]);
     } catch (const platform::Error&) {
     }
     EXPECT_EQ(fake.shotConfiguration->width, c.width) << c.scale;

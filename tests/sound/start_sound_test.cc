@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/fake/fake_capture.h"
+#include "platform/image/png_files.h"
 #include "front/dispatch.h"
 
 namespace {
@@ -311,7 +312,8 @@ TEST_F(StartSoundTest, ADeclinedStartEndsWithThreeThroughTheDriver) {
     EXPECT_EXIT(
         {
           for (int fd : {1, 2}) dup2(saved_[fd], fd);
-          runCaptureJob(Job::audio, options, fake);
+          platform::PngFiles pngs;
+          runCaptureJob(Job::audio, options, fake, pngs);
         },
         testing::ExitedWithCode(c.exit), "^pellix-capture: the capture could not start: the user declined\n$");
   }

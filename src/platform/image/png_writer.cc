@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "platform/picture.h"
+#include "platform/image/png_files.h"
 #include "platform/unfinished_file.h"
 
 namespace platform {
@@ -92,7 +92,7 @@ bool writeAndClose(int fd, const Picture& image, double dotsPerInch) {
 
 }  // namespace
 
-bool writePNG(const std::string& path, const Picture& image, double dotsPerInch) {
+bool PngFiles::writePNG(const std::string& path, const Picture& image, double dotsPerInch) {
   if (image.width <= 0 || image.height <= 0 || image.width > 0x7fffffff || image.height > 0x7fffffff) return false;
   auto target = throughLinks(path);
   if (!target) return false;
