@@ -4,31 +4,18 @@
 # `import -window root` and `scrot`, on one private Xvfb showing a
 # photo-like picture, a window of rendered text and two plain windows.
 #   bench/shot.sh [build-dir] [runs]
-# Prints per tool the median, fastest and slowest time and the file's size.
+# Prints the conditions, then per tool the median, fastest and slowest time
+# and the file's size.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}
+build=$(realpath "${1:-build}")
 runs=${2:-20}
-tool=$(realpath "$build/src/pellix-capture")
+tool=$build/src/pellix-capture
 painter=$build/tests/e2e/paint-window
 
-work=$(mktemp -d /tmp/pellix-shot-bench.XXXXXX)
-started=()
-cleanup() {
-  # Newest first: the windows before their server.
-  for ((i = ${#started[@]} - 1; i >= 0; i--)); do kill "${started[i]}" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM  # so that the EXIT trap stops the servers too
-
-n=$((300 + RANDOM % 300))
-while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
-export DISPLAY=:$n
-Xvfb "$DISPLAY" -screen 0 1920x1080x24 +extension RANDR -noreset -nolisten tcp >/dev/null 2>&1 &
-started+=($!)
-for _ in $(seq 200); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+source tools/servers.sh
+private_folder work shot-bench
+start_xvfb 1920 1080
 
 # The scene: a photo-like picture over the whole screen, a page of text, and
 # two windows of one colour each.
@@ -76,9 +63,10 @@ for _ in range(runs):  # interleaved, so that each meets the same machine
         start = time.perf_counter()
         run()
         times[name].append((time.perf_counter() - start) * 1000)
-print(f"1920x1080 screenshot to PNG, {runs} runs each")
+load = " ".join(open("/proc/loadavg").read().split()[:3])
+print(f"1920x1080 screenshot to PNG; {runs} runs each; {os.cpu_count()} cores; load {load}")
 for name, t in times.items():
     size = os.path.getsize(out[name])
-    print(f"{name:16s} median {statistics.median(t):7.1f} ms   fastest {min(t):7.1f}   slowest {max(t):7.1f}"
+    print(f"{name:34s} median {statistics.median(t):7.1f} ms   fastest {min(t):7.1f}   slowest {max(t):7.1f}"
           f"   file {size / 1024:8.0f} KiB")
 PY

@@ -9,7 +9,7 @@
 # CPU seconds (not part of the total).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}
+build=$(realpath "${1:-build}")
 seconds=${2:-10}
 tool=$build/src/pellix-capture
 painter=$build/tests/e2e/paint-window
@@ -19,12 +19,7 @@ tick=$(getconf CLK_TCK)
 received() { awk '/^rchar/ {print $2}' "/proc/$1/io"; }
 cpu() { awk -v t="$tick" '{print ($14 + $15) / t}' "/proc/$1/stat"; }
 
-started=()
-cleanup() { for p in "${started[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
-trap cleanup EXIT
-trap 'exit 130' INT TERM  # so that the EXIT trap stops the servers too
-
-source tools/display.sh
+source tools/servers.sh
 server() {  # server WIDTH HEIGHT
   start_xvfb "$1" "$2"
   display=$DISPLAY
@@ -74,7 +69,7 @@ run_case() {  # run_case WIDTH HEIGHT FPS SCENE [peer]
     measure "ffmpeg ${w}x${h}@${fps} $kind" "$fps" ffmpeg -loglevel quiet -f x11grab -framerate "$fps" \
       -video_size "${w}x${h}" -i "$display" -f rawvideo -pix_fmt bgra -
   fi
-  cleanup; started=()
+  stop_started
 }
 
 # A 1280x720 video at 30 frames a second on a 1920x1080 screen, and a still
@@ -98,7 +93,7 @@ exclusion_case() {
     leaving=$(awk "BEGIN{print $leaving + $total}")
   done
   awk -v a="$leaving" -v b="$whole" 'BEGIN { printf "%-34s %5.2f times the capture without it\n", "leaving one application out", a / b }'
-  cleanup; started=()
+  stop_started
 }
 
 echo "reader: cat > /dev/null; $seconds s per case; $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)"

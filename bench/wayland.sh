@@ -14,24 +14,15 @@
 #   the tool and for grim.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}
+build=$(realpath "${1:-build}")
 seconds=${2:-10}
-tool=$(realpath "$build/src/pellix-capture")
-loop=$(realpath "$build/tools/screencopy-loop")
-painter=$(realpath "$build/tests/e2e/wayland-paint")
+tool=$build/src/pellix-capture
+loop=$build/tools/screencopy-loop
+painter=$build/tests/e2e/wayland-paint
 tick=$(getconf CLK_TCK)
-work=$(mktemp -d /tmp/pellix-wayland-bench.XXXXXX)
 
-source tools/wayland_session.sh
-started=()
-cleanup() {
-  for p in "${started[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait "${started[@]}" 2>/dev/null || true
-  stop_wayland_session
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM  # so that the EXIT trap stops the session too
+source tools/servers.sh
+private_folder work wayland-bench
 
 cpu() { awk -v t="$tick" '{print ($14 + $15) / t}' "/proc/$1/stat"; }
 received() { awk '/^rchar/ {print $2}' "/proc/$1/io"; }
@@ -72,7 +63,7 @@ measure() {  # measure LABEL SCENE-COST COMMAND...
       -v b="$((r1 - r0))" -v f="$frame" -v k="$k0" -v K="$k1" \
     'BEGIN {
        cap = (C - c) * 10 / t; extra = (S - s) * 10 / t - scene
-       printf "%-30s capturer %5.2f  compositor +%5.2f  total %5.2f CPU-s/10s   %5.1f frames/s   (reader %4.2f)\n",
+       printf "%-34s capturer %5.2f  compositor +%5.2f  total %5.2f CPU-s/10s   %5.1f frames/s   (reader %4.2f)\n",
               l, cap, extra, cap + extra, b / f / t, (K - k) * 10 / t
        print cap + extra > "/dev/stderr"
      }' 2>>"$work/totals"
@@ -87,7 +78,7 @@ copies() {  # copies LABEL
   sleep "$seconds"
   local after; after=$(grep -c 'zwlr_screencopy_frame_v1@[0-9]*\.ready' "$work/debug" || true)
   kill -TERM "$pid"; wait "$pid" 2>/dev/null || true
-  printf "%-30s %d copies in %d s after the first half second\n" "$1" "$((after - before))" "$seconds"
+  printf "%-34s %d copies in %d s after the first half second\n" "$1" "$((after - before))" "$seconds"
 }
 
 # Wall time of one command, in milliseconds, median / fastest / slowest of 20.
@@ -97,24 +88,24 @@ timed() {  # timed LABEL COMMAND...
     local t0 t1; t0=$(date +%s%N); "$@" >/dev/null 2>&1; t1=$(date +%s%N)
     echo $(((t1 - t0) / 1000))
   done | sort -n | awk -v l="$label" '{ v[NR] = $1 } END {
-      printf "%-30s median %6.1f ms   fastest %6.1f   slowest %6.1f\n", l, v[int((NR + 1) / 2)] / 1000, v[1] / 1000, v[NR] / 1000 }'
+      printf "%-34s median %6.1f ms   fastest %6.1f   slowest %6.1f\n", l, v[int((NR + 1) / 2)] / 1000, v[1] / 1000, v[NR] / 1000 }'
 }
 
-echo "sway 1920x1080 headless (pixman); reader: cat > /dev/null; $seconds s per case; $(nproc) cores"
+echo "sway 1920x1080 headless (pixman); reader: cat > /dev/null; $seconds s per case; $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)"
 animate 30
 sleep 0.5
 changing=$(scene_cost)
-printf "%-30s compositor %5.2f CPU-s/10s\n" "scene alone, changing" "$changing"
+printf "%-34s compositor %5.2f CPU-s/10s\n" "scene alone, changing" "$changing"
 measure "bare loop 1080p30 changing" "$changing" "$loop" 30
 measure "pellix 1080p30 changing" "$changing" "$tool" --fps 30
-paste -sd' ' "$work/totals" | awk '{ printf "%-30s %.2f (target: at most 1.3)\n", "pellix / bare loop", $2 / $1 }'
+paste -sd' ' "$work/totals" | awk '{ printf "%-34s %.2f (target: at most 1.3)\n", "pellix / bare loop", $2 / $1 }'
 copies "copies, changing screen"
 
 animate 0
 sleep 0.5
 : >"$work/totals"
 still=$(scene_cost)
-printf "%-30s compositor %5.2f CPU-s/10s\n" "scene alone, still" "$still"
+printf "%-34s compositor %5.2f CPU-s/10s\n" "scene alone, still" "$still"
 measure "bare loop 1080p30 still" "$still" "$loop" 30
 measure "pellix 1080p30 still" "$still" "$tool" --fps 30
 copies "copies, still screen"
@@ -122,4 +113,4 @@ copies "copies, still screen"
 echo
 timed "pellix shot (PNG)" "$tool" shot --out "$work/shot.png"
 timed "grim (PNG)" grim "$work/grim.png"
-ls -l "$work/shot.png" "$work/grim.png" | awk '{ printf "%-30s %d bytes\n", $NF, $5 }' | sed "s|$work/||"
+for file in shot.png grim.png; do printf "%-34s %d bytes\n" "$file" "$(stat -c %s "$work/$file")"; done

@@ -2,8 +2,9 @@
 # Shows the tool at work: streams about two seconds of the display and keeps
 # one frame as a PNG, reads the text of that frame, takes a screenshot and
 # records two seconds of sound. Uses the user's X server when DISPLAY reaches
-# one, else a private Xvfb with a sample window, which it stops at the end.
-# With "wayland", a private headless Wayland session (sway) instead.
+# one, else a private Xvfb with a sample window that shows a line of text,
+# which it stops at the end. With "wayland", a private headless Wayland
+# session (sway) instead, the line of text on its background.
 #   tools/demo.sh BUILD [wayland]
 set -euo pipefail
 build=$1
@@ -13,17 +14,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=${PELLIX_DEMO_OUT:-$PWD/demo-out}
 mkdir -p "$out"
 
-started=()
-cleanup() {
-  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
-  [ "$mode" != wayland ] || stop_wayland_session
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM  # so that the EXIT trap stops the servers too
+source "$root/tools/servers.sh"
 
-source "$root/tools/display.sh"
+# The sample's line of text, for the text recognition to read in the frame.
+sample_text() {  # sample_text OUT.png
+  convert -size 640x360 xc:'#3070c8' -fill white -draw 'rectangle 20,140 619,220' -fill black \
+    -font DejaVu-Sans -pointsize 32 -annotate +40+193 'Pellix captured this window' -depth 8 "$1"
+}
+
 if [ "$mode" = wayland ]; then
-  source "$root/tools/wayland_session.sh"
   start_wayland_session 1280 720
   # A path, so that the sound demo's private runtime folder does not hide it.
   export WAYLAND_DISPLAY=$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY DISPLAY=
@@ -33,15 +32,20 @@ if [ "$mode" = wayland ]; then
   for _ in $(seq 250); do grep -q ready "$out/window.out" 2>/dev/null && break; sleep 0.02; done
   rm -f "$out/window.out"
   swaymsg -q '[app_id="^pellix-demo$"] move absolute position 100 80'
-  sleep 0.3
-  echo "private headless Wayland session (sway) with a sample window"
+  # The session's user reads the picture in the session's own folder.
+  sample_text "$XDG_RUNTIME_DIR/sample.png"
+  chmod 644 "$XDG_RUNTIME_DIR/sample.png"
+  swaymsg -q "output HEADLESS-1 bg $XDG_RUNTIME_DIR/sample.png tile"
+  sleep 0.5
+  echo "private headless Wayland session (sway) with a sample window, a line of text on its background"
 elif private_display 1280 720; then
-  # The window lives as long as its standard input, which this script holds.
-  rm -f "$out/window"; mkfifo "$out/window"; exec 3<>"$out/window"; rm -f "$out/window"
-  "$build/tests/e2e/paint-window" 100 80 640 360 3070c8 demo-window <&3 >/dev/null &
+  sample_text "$out/sample.png"
+  display -geometry +100+80 -title demo-window "$out/sample.png" >/dev/null 2>&1 &
   started+=($!)
+  for _ in $(seq 100); do xwininfo -name demo-window >/dev/null 2>&1 && break; sleep 0.05; done
   sleep 0.3
-  echo "private X server $DISPLAY with a sample window"
+  rm -f "$out/sample.png"
+  echo "private X server $DISPLAY with a sample window showing a line of text"
 elif [ -n "${DISPLAY:-}" ]; then
   echo "X server $DISPLAY"
 else
@@ -80,11 +84,11 @@ rm -f "$out/frame.bgra" "$out/bytes"
 
 echo
 echo "text recognition on a rendered image$( [ -f "$out/frame.png" ] && echo " and on that frame"):"
-"$root/bench/text_demo.sh" "$tool" $( [ -f "$out/frame.png" ] && echo "$out/frame.png") | sed 's/^/  /'
+"$root/tools/text_demo.sh" "$tool" $( [ -f "$out/frame.png" ] && echo "$out/frame.png") | sed 's/^/  /'
 
 echo
 echo "one screenshot:"
-"$root/bench/shot_demo.sh" "$tool" "$out/shot.png" | sed 's/^/  /'
+"$root/tools/shot_demo.sh" "$tool" "$out/shot.png" | sed 's/^/  /'
 echo
 echo "about two seconds of sound:"
-"$root/bench/sound_demo.sh" "$tool" 2 | sed 's/^/  /'
+"$root/tools/sound_demo.sh" "$tool" 2 | sed 's/^/  /'

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <cstdio>
 #include <cstring>
@@ -311,6 +312,38 @@ Xvfb::~Xvfb() {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
   }
+}
+
+// A map request that reaches openbox while it starts may be dropped, so the
+// probe asks again until it is framed.
+Openbox::Openbox(const Xvfb& server) {
+  process_ = std::make_unique<Child>(std::vector<std::string>{"openbox", "--sm-disable"}, server.environment());
+  xcb_connection_t* c = xcb_connect(server.display().c_str(), nullptr);
+  if (xcb_connection_has_error(c)) {
+    xcb_disconnect(c);
+    throw std::runtime_error("cannot connect to " + server.display());
+  }
+  auto* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  xcb_window_t probe = xcb_generate_id(c);
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 10, 10, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                    screen->root_visual, 0, nullptr);
+  int asked = 0;
+  bool framed = eventually(
+      [&] {
+        if (asked++ % 20 == 0) {
+          xcb_unmap_window(c, probe);
+          xcb_map_window(c, probe);
+        }
+        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, probe), nullptr);
+        bool framed = tree && tree->parent != screen->root;
+        free(tree);
+        return framed;
+      },
+      std::chrono::seconds(30));
+  xcb_destroy_window(c, probe);
+  free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  xcb_disconnect(c);
+  if (!framed) throw std::runtime_error("openbox did not start");
 }
 
 std::string foreignAuthority() {

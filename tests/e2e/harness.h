@@ -93,6 +93,16 @@ class Xvfb {
   pid_t pid_ = -1;
 };
 
+// openbox managing `server` (a reparenting window manager), ready when made:
+// it has framed a probe window.
+class Openbox {
+ public:
+  explicit Openbox(const Xvfb& server);
+
+ private:
+  std::unique_ptr<Child> process_;
+};
+
 // Writes an X authority file holding one cookie that no client has, and
 // returns its path. An Xvfb started with `-auth` on it refuses every client;
 // on a file that cannot be read it would let local clients in.

@@ -14,27 +14,13 @@
 
 #include "../support/png_chunks.h"
 #include "harness.h"
+#include "scenes.h"
 
 namespace {
 
-struct Image {
-  int width = 0, height = 0;
-  std::string rgba;
-  uint32_t at(int x, int y) const {  // 0xRRGGBBAA
-    const char* p = rgba.data() + (size_t(y) * size_t(width) + size_t(x)) * 4;
-    return uint32_t(uint8_t(p[0])) << 24 | uint32_t(uint8_t(p[1])) << 16 | uint32_t(uint8_t(p[2])) << 8 |
-           uint8_t(p[3]);
-  }
-  // How many pixels of the box (x, y, w, h) are not `rgba`.
-  int others(int x, int y, int w, int h, uint32_t rgba) const {
-    int count = 0;
-    for (int row = y; row < y + h; row++)
-      for (int column = x; column < x + w; column++) count += at(column, row) != rgba;
-    return count;
-  }
-};
-
-uint32_t opaque(uint32_t rgb) { return rgb << 8 | 0xff; }
+using Image = scenes::Picture;
+using scenes::opaque;
+using scenes::paint;
 
 class Screenshot : public testing::Test {
  protected:
@@ -55,16 +41,16 @@ class Screenshot : public testing::Test {
     auto facts = pngFacts(path);
     if (!facts) return {};
     Image image{int(facts->width), int(facts->height), {}};
-    e2e::Child stream({"stream", "-map", "rgba", "-storage-type", "char", path, "-"});
-    image.rgba = stream.readOut(size_t(image.width) * size_t(image.height) * 4);
+    e2e::Child stream({"stream", "-map", "bgra", "-storage-type", "char", path, "-"});
+    image.bytes = stream.readOut(size_t(image.width) * size_t(image.height) * 4);
     EXPECT_EQ(stream.wait().code, 0);
     return image;
   }
 };
 
 TEST_F(Screenshot, TheFileHoldsTheExactPixelsAndTheAnswerItsSize) {
-  auto red = e2e::paintWindow(server, 100, 50, 200, 100, 0xff0000);
-  auto blue = e2e::paintWindow(server, 400, 300, 50, 40, 0x2040c0);
+  auto red = paint(server, scenes::red);
+  auto blue = paint(server, scenes::blue);
   std::ofstream(out) << "an older file, replaced";
   auto ending = shot({});
   ASSERT_EQ(ending.code, 0) << ending.err;
@@ -79,19 +65,19 @@ TEST_F(Screenshot, TheFileHoldsTheExactPixelsAndTheAnswerItsSize) {
   Image image = decoded(out);
   ASSERT_EQ(image.width, 640);
   ASSERT_EQ(image.height, 480);
-  EXPECT_EQ(image.others(100, 50, 200, 100, opaque(0xff0000)), 0);
-  EXPECT_EQ(image.others(400, 300, 50, 40, opaque(0x2040c0)), 0);
-  EXPECT_NE(image.at(300, 150), opaque(0xff0000));
-  EXPECT_NE(image.at(99, 49), opaque(0xff0000));
+  EXPECT_EQ(image.others(scenes::red), 0);
+  EXPECT_EQ(image.others(scenes::blue), 0);
+  EXPECT_NE(image.at(300, 150), opaque(scenes::red.rgb));  // past its corners
+  EXPECT_NE(image.at(99, 49), opaque(scenes::red.rgb));
   int transparent = 0;
-  for (size_t i = 3; i < image.rgba.size(); i += 4) transparent += uint8_t(image.rgba[i]) != 255;
+  for (size_t i = 3; i < image.bytes.size(); i += 4) transparent += uint8_t(image.bytes[i]) != 255;
   EXPECT_EQ(transparent, 0);
   for (auto& entry : std::filesystem::directory_iterator(folder))
     EXPECT_EQ(entry.path().filename(), "shot.png") << "a temporary file was left";
 }
 
 TEST_F(Screenshot, ACropIsNormalisedAndTruncated) {
-  auto red = e2e::paintWindow(server, 100, 50, 200, 100, 0xff0000);
+  auto red = paint(server, scenes::red);  // at 100, 50
   struct Case {
     std::string crop;
     int width, height;
@@ -109,14 +95,18 @@ TEST_F(Screenshot, ACropIsNormalisedAndTruncated) {
     Image image = decoded(out);
     ASSERT_EQ(image.width, c.width);
     ASSERT_EQ(image.height, c.height);
-    EXPECT_EQ(image.others(c.redX, c.redY, c.width - c.redX, c.height - c.redY, opaque(0xff0000)), 0);
-    if (c.redX > 0) EXPECT_NE(image.at(c.redX - 1, c.redY), opaque(0xff0000));
-    if (c.redY > 0) EXPECT_NE(image.at(c.redX, c.redY - 1), opaque(0xff0000));
+    EXPECT_EQ(image.others(c.redX, c.redY, c.width - c.redX, c.height - c.redY, opaque(scenes::red.rgb)), 0);
+    if (c.redX > 0) {
+      EXPECT_NE(image.at(c.redX - 1, c.redY), opaque(scenes::red.rgb));
+    }
+    if (c.redY > 0) {
+      EXPECT_NE(image.at(c.redX, c.redY - 1), opaque(scenes::red.rgb));
+    }
   }
 }
 
 TEST_F(Screenshot, AWindowIsTakenAtItsOwnSizeCoveredOrNot) {
-  auto green = e2e::paintWindow(server, 10, 10, 200, 100, 0x00ff00);
+  auto green = paint(server, scenes::covered);
   auto id = std::to_string(green.id);
   // --size, --crop and --exclude-pid play no part in a window shot.
   std::vector<std::string> extras = {"--size", "50,50", "--crop", "0,0,5,5", "--exclude-pid",
@@ -124,7 +114,7 @@ TEST_F(Screenshot, AWindowIsTakenAtItsOwnSizeCoveredOrNot) {
   for (bool covered : {false, true}) {
     SCOPED_TRACE(covered ? "covered" : "in view");
     std::optional<e2e::PaintedWindow> cover;
-    if (covered) cover = e2e::paintWindow(server, 0, 0, 640, 480, 0x000080);
+    if (covered) cover = paint(server, scenes::cover);
     std::vector<std::string> arguments = {"--window", id};
     if (covered) arguments.insert(arguments.end(), extras.begin(), extras.end());
     auto ending = shot(arguments);
@@ -134,29 +124,28 @@ TEST_F(Screenshot, AWindowIsTakenAtItsOwnSizeCoveredOrNot) {
     Image image = decoded(out);
     ASSERT_EQ(image.width, 200);
     ASSERT_EQ(image.height, 100);
-    EXPECT_EQ(image.others(0, 0, 200, 100, opaque(0x00ff00)), 0);
+    EXPECT_EQ(image.others(0, 0, 200, 100, opaque(scenes::covered.rgb)), 0);
   }
 }
 
 TEST_F(Screenshot, AnExcludedApplicationLeavesWhatIsBeneathVisible) {
-  auto below = e2e::paintWindow(server, 100, 100, 200, 200, 0xff0000, "below");
-  auto above = e2e::paintWindow(server, 150, 150, 100, 100, 0x00ff00, "secret");
+  auto below = paint(server, scenes::below);
+  auto above = paint(server, scenes::leftOut);
   auto ending = shot({"--exclude-pid", std::to_string(above.process->pid())});
   ASSERT_EQ(ending.code, 0) << ending.err;
   Image image = decoded(out);
   ASSERT_EQ(image.width, 640);
-  EXPECT_EQ(image.others(100, 100, 200, 200, opaque(0xff0000)), 0);
-  EXPECT_EQ(image.others(0, 0, 640, 480, opaque(0x00ff00)), 640 * 480);
+  EXPECT_EQ(image.others(scenes::below), 0);
+  EXPECT_EQ(image.others(0, 0, 640, 480, opaque(scenes::leftOut.rgb)), 640 * 480);
 }
 
 TEST_F(Screenshot, ThePointerIsDrawnOnlyWithCursor) {
-  // Xvfb keeps the pointer in the middle of the screen, over this window.
-  auto plain = e2e::paintWindow(server, 220, 140, 200, 200, 0x808080);
+  auto plain = paint(server, scenes::underThePointer);
   for (bool cursor : {false, true}) {
-    std::vector<std::string> arguments = {"--crop", "300,220,40,40"};
+    std::vector<std::string> arguments = {"--crop", scenes::pointerCrop};
     if (cursor) arguments.push_back("--cursor");
     ASSERT_EQ(shot(arguments).code, 0);
-    int others = decoded(out).others(0, 0, 40, 40, opaque(0x808080));
+    int others = decoded(out).others(0, 0, 40, 40, opaque(scenes::underThePointer.rgb));
     if (cursor)
       EXPECT_GT(others, 10);
     else

@@ -10,29 +10,17 @@
 #include <sstream>
 #include <thread>
 
+#include "scenes.h"
 #include "x11_support.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-struct Pixel {
-  uint8_t b, g, r, a;
-  bool operator==(const Pixel&) const = default;
-};
-std::ostream& operator<<(std::ostream& o, const Pixel& p) {
-  return o << "BGRA(" << int(p.b) << "," << int(p.g) << "," << int(p.r) << "," << int(p.a) << ")";
-}
-Pixel opaque(uint32_t rgb) { return {uint8_t(rgb), uint8_t(rgb >> 8), uint8_t(rgb >> 16), 255}; }
-
-struct Frame {
-  int width = 0, height = 0;
-  std::string bytes;
-  Pixel at(int x, int y) const {
-    const char* p = bytes.data() + (size_t(y) * size_t(width) + size_t(x)) * 4;
-    return {uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2]), uint8_t(p[3])};
-  }
-};
+using Frame = scenes::Picture;
+using scenes::opaque;
+using scenes::paint;
+using scenes::Pixel;
 
 class Video : public testing::Test {
  protected:
@@ -54,14 +42,12 @@ class Video : public testing::Test {
 };
 
 TEST_F(Video, FramesHoldTheExactPixelsOfTheScreen) {
-  auto red = e2e::paintWindow(server, 100, 50, 200, 100, 0xff0000);
-  auto blue = e2e::paintWindow(server, 400, 300, 50, 40, 0x2040c0);
+  auto red = paint(server, scenes::red);
+  auto blue = paint(server, scenes::blue);
   Frame frame = frameOf({"--fps", "20"}, 640, 480);
-  EXPECT_EQ(frame.at(100, 50), opaque(0xff0000));
-  EXPECT_EQ(frame.at(299, 149), opaque(0xff0000));
-  EXPECT_EQ(frame.at(400, 300), opaque(0x2040c0));
-  EXPECT_EQ(frame.at(449, 339), opaque(0x2040c0));
-  EXPECT_NE(frame.at(300, 150), opaque(0xff0000));
+  EXPECT_EQ(frame.others(scenes::red), 0);
+  EXPECT_EQ(frame.others(scenes::blue), 0);
+  EXPECT_NE(frame.at(300, 150), opaque(scenes::red.rgb));  // past its bottom right corner
 }
 
 // A frame is made of the frame before and what changed since: every frame
@@ -100,13 +86,13 @@ TEST_F(Video, FramesThatChangeInPartAreEachTheWholeScreen) {
 }
 
 TEST_F(Video, ACropIsNormalisedAndCut) {
-  auto red = e2e::paintWindow(server, 100, 50, 200, 100, 0xff0000);
+  auto red = paint(server, scenes::red);  // at 100, 50
   // -50 wide from x 130 is the 50 pixels from x 80: 20 outside the window, 30 inside.
   Frame frame = frameOf({"--crop", "130,40,-50,30.9"}, 50, 30);
-  EXPECT_EQ(frame.at(25, 15), opaque(0xff0000));
-  EXPECT_EQ(frame.at(20, 10), opaque(0xff0000));
-  EXPECT_NE(frame.at(19, 10), opaque(0xff0000));
-  EXPECT_NE(frame.at(20, 9), opaque(0xff0000));
+  EXPECT_EQ(frame.at(25, 15), opaque(scenes::red.rgb));
+  EXPECT_EQ(frame.at(20, 10), opaque(scenes::red.rgb));
+  EXPECT_NE(frame.at(19, 10), opaque(scenes::red.rgb));
+  EXPECT_NE(frame.at(20, 9), opaque(scenes::red.rgb));
 }
 
 // Two monitors side by side on one screen, A (0 to 319) and B (320 to 639).
@@ -162,36 +148,27 @@ TEST_F(Video, ACropShowsItsDisplaysExactPixelsAndZerosBeyondIt) {
 }
 
 TEST_F(Video, ACoveredWindowIsCapturedAtTheRequestedSize) {
-  auto green = e2e::paintWindow(server, 10, 10, 200, 100, 0x00ff00);
-  auto cover = e2e::paintWindow(server, 0, 0, 640, 480, 0x000080);
+  auto green = paint(server, scenes::covered);
+  auto cover = paint(server, scenes::cover);
   Frame frame = frameOf({"--window", std::to_string(green.id), "--size", "100,50"}, 100, 50);
-  EXPECT_EQ(frame.at(0, 0), opaque(0x00ff00));
-  EXPECT_EQ(frame.at(50, 25), opaque(0x00ff00));
-  EXPECT_EQ(frame.at(99, 49), opaque(0x00ff00));
+  EXPECT_EQ(frame.others(0, 0, 100, 50, opaque(scenes::covered.rgb)), 0);
 }
 
 TEST_F(Video, AnExcludedApplicationLeavesWhatIsBeneathVisible) {
-  auto below = e2e::paintWindow(server, 100, 100, 200, 200, 0xff0000, "below");
-  auto above = e2e::paintWindow(server, 150, 150, 100, 100, 0x00ff00, "secret");
+  auto below = paint(server, scenes::below);
+  auto above = paint(server, scenes::leftOut);
   Frame shown = frameOf({}, 640, 480);
-  EXPECT_EQ(shown.at(200, 200), opaque(0x00ff00));
+  EXPECT_EQ(shown.others(scenes::leftOut), 0);
   Frame hidden = frameOf({"--exclude-pid", std::to_string(above.process->pid())}, 640, 480);
-  EXPECT_EQ(hidden.at(200, 200), opaque(0xff0000));
-  for (int y = 150; y < 250; y += 7)
-    for (int x = 150; x < 250; x += 7) ASSERT_NE(hidden.at(x, y), opaque(0x00ff00)) << x << "," << y;
+  EXPECT_EQ(hidden.others(scenes::below), 0);
+  EXPECT_EQ(hidden.others(0, 0, 640, 480, opaque(scenes::leftOut.rgb)), 640 * 480);
 }
 
 TEST_F(Video, ThePointerIsDrawnOnlyWithCursor) {
-  // Xvfb keeps the pointer in the middle of the screen, over this window.
-  auto plain = e2e::paintWindow(server, 220, 140, 200, 200, 0x808080);
-  auto differs = [](const Frame& f) {
-    int count = 0;
-    for (int y = 0; y < f.height; y++)
-      for (int x = 0; x < f.width; x++) count += !(f.at(x, y) == opaque(0x808080));
-    return count;
-  };
-  EXPECT_EQ(differs(frameOf({"--crop", "300,220,40,40"}, 40, 40)), 0);
-  EXPECT_GT(differs(frameOf({"--crop", "300,220,40,40", "--cursor"}, 40, 40)), 10);
+  auto plain = paint(server, scenes::underThePointer);
+  auto differs = [](const Frame& f) { return f.others(0, 0, f.width, f.height, opaque(scenes::underThePointer.rgb)); };
+  EXPECT_EQ(differs(frameOf({"--crop", scenes::pointerCrop}, 40, 40)), 0);
+  EXPECT_GT(differs(frameOf({"--crop", scenes::pointerCrop, "--cursor"}, 40, 40)), 10);
 }
 
 TEST_F(Video, DeliversAboutFpsFramesASecond) {

@@ -13,6 +13,7 @@
 
 #include "../support/png_chunks.h"
 #include "harness.h"
+#include "scenes.h"
 #include "wayland_session.h"
 
 namespace {
@@ -21,25 +22,11 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Json = nlohmann::json;
 
-struct Pixel {
-  uint8_t b, g, r, a;
-  bool operator==(const Pixel&) const = default;
-};
-std::ostream& operator<<(std::ostream& o, const Pixel& p) {
-  return o << "BGRA(" << int(p.b) << "," << int(p.g) << "," << int(p.r) << "," << int(p.a) << ")";
-}
-Pixel opaque(uint32_t rgb) { return {uint8_t(rgb), uint8_t(rgb >> 8), uint8_t(rgb >> 16), 255}; }
+using Frame = scenes::Picture;
+using scenes::opaque;
+using scenes::Pixel;
 const Pixel none{0, 0, 0, 0};
 const Pixel background = opaque(e2e::WaylandSession::background);
-
-struct Frame {
-  int width = 0, height = 0;
-  std::string bytes;
-  Pixel at(int x, int y) const {
-    const char* p = bytes.data() + (size_t(y) * size_t(width) + size_t(x)) * 4;
-    return {uint8_t(p[0]), uint8_t(p[1]), uint8_t(p[2]), uint8_t(p[3])};
-  }
-};
 
 // A pixel a frame must show.
 struct Expected {
@@ -109,8 +96,9 @@ class Wayland : public testing::Test {
 };
 
 TEST_F(Wayland, FramesHoldTheExactPixelsOfTheScreenWholeOrCropped) {
-  auto window = e2e::paintWayland(session, 100, 50, 200, 100, 0xff0000, "pellix-red");
-  const Pixel red = opaque(0xff0000);
+  const auto& r = scenes::red;  // at 100, 50
+  auto window = e2e::paintWayland(session, r.x, r.y, r.width, r.height, r.rgb, "pellix-red");
+  const Pixel red = opaque(r.rgb);
   struct Case {
     std::vector<std::string> arguments;
     int width, height;

@@ -154,7 +154,7 @@ TEST(X11Listing, AnEmptyWindowClassNamesTheApplicationAfterItsCommand) {
 TEST(X11Listing, BehindAReparentingWindowManagerTheClientWindowIsListed) {
   if (!x11test::installed("openbox")) GTEST_SKIP() << "openbox is not installed";
   e2e::Xvfb server(640, 480);
-  x11test::Openbox manager(server);
+  e2e::Openbox manager(server);
   auto low = e2e::paintWindow(server, 10, 20, 100, 50, 0xff0000, "lower");
   auto high = e2e::paintWindow(server, 200, 150, 60, 70, 0x00ff00, "upper");
   auto capture = captureOn(server);

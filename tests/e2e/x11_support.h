@@ -1,5 +1,5 @@
-// Helpers of the X11 backend's tests: a connection of the test's own, a
-// window manager, and pointing the backend at a test server.
+// Helpers of the X11 backend's tests: a connection of the test's own, and
+// pointing the backend at a test server.
 #pragma once
 
 #include <stdlib.h>
@@ -92,41 +92,6 @@ inline bool installed(const std::string& program) {
   }
   return false;
 }
-
-// openbox managing `server` (a reparenting window manager), ready when made:
-// it has framed a probe window. (A map request that reaches openbox while it
-// starts may be dropped, so the probe asks again until it is framed.)
-class Openbox {
- public:
-  explicit Openbox(const e2e::Xvfb& server) {
-    process_ = std::make_unique<e2e::Child>(std::vector<std::string>{"openbox", "--sm-disable"}, server.environment());
-    Client client(server);
-    auto* c = client.get();
-    xcb_window_t probe = xcb_generate_id(c);
-    auto* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, client.root(), 0, 0, 10, 10, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      screen->root_visual, 0, nullptr);
-    int asked = 0;
-    bool framed = e2e::eventually(
-        [&] {
-          if (asked++ % 20 == 0) {
-            xcb_unmap_window(c, probe);
-            xcb_map_window(c, probe);
-          }
-          auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, probe), nullptr);
-          bool framed = tree && tree->parent != client.root();
-          free(tree);
-          return framed;
-        },
-        std::chrono::seconds(30));
-    if (!framed) throw std::runtime_error("openbox did not start");
-    xcb_destroy_window(c, probe);
-    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-  }
-
- private:
-  std::unique_ptr<e2e::Child> process_;
-};
 
 // Runs `command` (a program and its arguments) against `server` to its end,
 // which must be a success.

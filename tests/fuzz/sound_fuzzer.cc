@@ -8,9 +8,9 @@
 #include <limits>
 #include <vector>
 
-#include "fuzz/captured_output.h"
 #include "platform/stream.h"
 #include "sound/sound.h"
+#include "support/captured.h"
 
 namespace {
 
@@ -60,8 +60,8 @@ platform::AudioStreamBasicDescription formatFrom(FuzzedDataProvider& input) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static CapturedOutput output;
-  output.clear();
+  static Captured output{STDOUT_FILENO};
+  Captured::clear(STDOUT_FILENO);
   FuzzedDataProvider input(data, size);
   Sound sound(origin);
   NoStream stream;
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       auto type = input.ConsumeIntegralInRange(0, 7) == 0 ? platform::OutputType::screen : platform::OutputType::audio;
       sound.stream(stream, sample, type);
     }
-    if (sound.written < before || output.size() != size_t(sound.written) * 8) abort();
+    if (sound.written < before || Captured::size(STDOUT_FILENO) != size_t(sound.written) * 8) abort();
     before = sound.written;
   }
   return 0;

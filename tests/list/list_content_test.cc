@@ -1,15 +1,11 @@
 #include "list/list_content.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <iterator>
 
 #include "platform/fake/fake_capture.h"
 #include "platform/image/png_files.h"
 #include "front/dispatch.h"
+#include "support/child_output.h"
 
 namespace {
 
@@ -21,20 +17,17 @@ TEST(List, DescribesDisplaysWindowsAndApplicationsInOrder) {
   fake.content.windows = {{42, {10, 20, 300.5, 200}, "a \"title\"", true, fake.content.applications[0]},
                           {43, {0, 0, 1, 1}, "", false, std::nullopt}};
   fake.modes[3] = {2880, 1800};
-  std::string file = testing::TempDir() + "list-answer";
+  ChildOutput answer;
   EXPECT_EXIT(
       {
         Options options = parse({"--window", "7", "--verbose"}, 9, Job::list);
         options.verbose = false;
-        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 1);
+        answer.redirect();
         platform::PngFiles pngs;
         runCaptureJob(Job::list, options, fake, pngs);
       },
       testing::ExitedWithCode(0), "^$");
-  std::ifstream in(file);
-  std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(line,
+  EXPECT_EQ(answer.text(),
             "{\"displays\":["
             "{\"id\":3,\"name\":\"left\",\"x\":-1440,\"y\":0,\"width\":1440,\"height\":900,\"scale\":2.0,\"main\":false},"
             "{\"id\":9,\"name\":\"screen\",\"x\":0,\"y\":0,\"width\":1920,\"height\":1080,\"scale\":1.0,\"main\":true}],"

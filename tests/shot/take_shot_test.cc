@@ -1,8 +1,6 @@
 #include "shot/take_shot.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +8,7 @@
 
 #include "platform/image/png_files.h"
 #include "platform/fake/fake_capture.h"
+#include "support/child_output.h"
 #include "support/png_chunks.h"
 #include "front/dispatch.h"
 
@@ -30,7 +29,6 @@ class Shot : public testing::Test {
     folder = fs::temp_directory_path() / ("pellix-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::create_directories(folder);
     out = (folder / "shot.png").string();
-    answerFile = (folder / "answer").string();
   }
   void TearDown() override { fs::remove_all(folder); }
 
@@ -38,19 +36,16 @@ class Shot : public testing::Test {
   void shoot(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"--out", out});
     Options options = parse(arguments, fake.mainDisplay, Job::shot);
-    int fd = open(answerFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 1);
+    answer.redirect();
     runCaptureJob(Job::shot, options, fake, pngs);
   }
-  std::string answerLine() {
-    std::ifstream file(answerFile);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  }
+  std::string answerLine() { return answer.text(); }
 
   platform::FakeCapture fake;
   platform::PngFiles pngs;
   fs::path folder;
-  std::string out, answerFile;
+  std::string out;
+  ChildOutput answer;
 };
 
 TEST_F(Shot, ACroppedDisplayAtScaleTwo) {
@@ -134,7 +129,7 @@ TEST_F(Shot, ReplacesAnExistingFileWhole) {
   EXPECT_EXIT(shoot({}), testing::ExitedWithCode(0), "^$");
   EXPECT_EQ(pngFacts(out)->width, 2880u);
   int files = 0;
-  for (auto& entry : fs::directory_iterator(folder)) files += entry.path() != answerFile;
+  for (auto& entry : fs::directory_iterator(folder)) files += entry.exists();
   EXPECT_EQ(files, 1);  // no temporary file left behind
 }
 

@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "platform/fake/fake_capture.h"
+#include "support/captured.h"
 
 namespace {
 
@@ -57,31 +56,9 @@ double at(int64_t frame) { return origin + double(frame) / 48000; }
 // Standard output and error go to memory files while a test runs.
 class SoundTest : public testing::Test {
  protected:
-  void SetUp() override {
-    for (int fd : {1, 2}) {
-      saved_[fd] = dup(fd);
-      int file = memfd_create("captured", 0);
-      dup2(file, fd);
-      close(file);
-    }
-  }
-  void TearDown() override {
-    for (int fd : {1, 2}) {
-      dup2(saved_[fd], fd);
-      close(saved_[fd]);
-    }
-  }
-
-  static std::string contents(int fd) {
-    std::string text;
-    char chunk[65536];
-    ssize_t n;
-    for (off_t offset = 0; (n = pread(fd, chunk, sizeof chunk, offset)) > 0; offset += n) text.append(chunk, size_t(n));
-    return text;
-  }
   // Standard output as 32-bit patterns, two per frame.
   static std::vector<uint32_t> output() {
-    auto bytes = contents(1);
+    auto bytes = Captured::text(1);
     std::vector<uint32_t> samples(bytes.size() / 4);
     memcpy(samples.data(), bytes.data(), samples.size() * 4);
     return samples;
@@ -95,11 +72,11 @@ class SoundTest : public testing::Test {
     }
     return values;
   }
-  static std::string errors() { return contents(2); }
+  static std::string errors() { return Captured::text(2); }
 
   void deliver(const SampleBuffer& sample, OutputType type = OutputType::audio) { sound.stream(stream, sample, type); }
 
-  int saved_[3] = {-1, -1, -1};
+  Captured captured;
   Sound sound{origin};
   platform::FakeStream stream{{}, {}, sound};
 };
@@ -139,8 +116,7 @@ TEST_F(SoundTest, PlacesBuffersWithinTheSlackAndCutsWhatOverlaps) {
       {-2000, 600, {}, 1000},
   };
   for (auto& c : cases) {
-    TearDown();
-    SetUp();
+    for (int fd : {1, 2}) Captured::clear(fd);
     Sound fresh{origin};
     fresh.stream(stream, numbered(at(0), 1000), OutputType::audio);
     fresh.stream(stream, numbered(at(1000 + c.offset), c.frames, 1001), OutputType::audio);
@@ -177,8 +153,7 @@ TEST_F(SoundTest, CopiesEveryLayoutIntoStereoBitForBit) {
       {"no channels", audioSample(at(0), 2, {{5, 6}}, withFormat(interleaved, 0)), {5, 5, 5, 5}},
   };
   for (auto& c : cases) {
-    TearDown();
-    SetUp();
+    for (int fd : {1, 2}) Captured::clear(fd);
     Sound fresh{origin};
     fresh.stream(stream, c.sample, OutputType::audio);
     EXPECT_EQ(output(), c.frames) << c.name;
@@ -205,7 +180,7 @@ TEST_F(SoundTest, IgnoresScreenInvalidAndUndescribedBuffersSilently) {
   deliver(numbered(at(0), 10), OutputType::screen);
   deliver(invalid);
   deliver(undescribed);
-  EXPECT_EQ(contents(1), "");
+  EXPECT_EQ(Captured::text(1), "");
   EXPECT_EQ(errors(), "");
   EXPECT_EQ(sound.written, 0);
 }
@@ -230,7 +205,7 @@ TEST_F(SoundTest, UnreadableFormatsAreSkippedAfterOneLine) {
             "mFormatID: 1819304813, mFormatFlags: 9, mBytesPerPacket: 8, mFramesPerPacket: 1, mBytesPerFrame: 8, "
             "mChannelsPerFrame: 2, mBitsPerChannel: 32, mReserved: 0)\n");
   EXPECT_TRUE(sound.warned);
-  EXPECT_EQ(contents(1), "");
+  EXPECT_EQ(Captured::text(1), "");
   EXPECT_EQ(sound.written, 0);
 
   // Neither the channel count nor the byte order is asked about.
@@ -251,7 +226,7 @@ TEST_F(SoundTest, DropsBuffersWhoseTimeCannotBePlaced) {
   sound.keepTime(std::nan(""));
   sound.keepTime(1e300);
   EXPECT_EQ(sound.written, 0);
-  EXPECT_EQ(contents(1), "");
+  EXPECT_EQ(Captured::text(1), "");
   // A buffer far before everything written is covered, not an overflow.
   deliver(numbered(at(0), 10));
   deliver(numbered(origin - 0x1p63 / 48000, 10));
@@ -289,10 +264,7 @@ TEST_F(SoundTest, AGoneReaderEndsTheProcessWithZero) {
   EXPECT_EXIT(
       {
         signal(SIGPIPE, SIG_IGN);
-        int ends[2];
-        if (pipe(ends) != 0) abort();
-        dup2(ends[1], 1);
-        close(ends[0]);
+        dup2(readerGone(), 1);
         Sound writer{origin};
         writer.keepTime(origin + 1);
         abort();
@@ -304,7 +276,7 @@ TEST_F(SoundTest, AStoppedStreamEndsTheProcessWithTwo) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        TearDown();
+        captured.restore();
         sound.streamDidStop(stream, {platform::streamStopped, "Connection terminated"});
       },
       testing::ExitedWithCode(2), "^pellix-capture: the sound capture stopped: Connection terminated\n$");

@@ -14,6 +14,7 @@
 #include "platform/fake/fake_capture.h"
 #include "platform/image/png_files.h"
 #include "front/dispatch.h"
+#include "support/captured.h"
 
 namespace {
 
@@ -59,12 +60,6 @@ class ScriptedCapture : public platform::FakeCapture {
 class StartSoundTest : public testing::Test {
  protected:
   void SetUp() override {
-    for (int fd : {1, 2}) {
-      saved_[fd] = dup(fd);
-      int file = memfd_create("captured", 0);
-      dup2(file, fd);
-      close(file);
-    }
     fake.content.displays = {display};
     fake.content.applications = {{10, "Alpha"}, {20, "Beta \"B\""}, {30, "Gamma"}};
     platform::Window owned, orphan;
@@ -77,18 +72,6 @@ class StartSoundTest : public testing::Test {
   }
   void TearDown() override {
     sounding.reset();  // stops the sound queue before the fake goes
-    for (int fd : {1, 2}) {
-      dup2(saved_[fd], fd);
-      close(saved_[fd]);
-    }
-  }
-
-  static std::string contents(int fd) {
-    std::string text;
-    char chunk[65536];
-    ssize_t n;
-    for (off_t offset = 0; (n = pread(fd, chunk, sizeof chunk, offset)) > 0; offset += n) text.append(chunk, size_t(n));
-    return text;
   }
 
   void startSound() { ::startSound(options, fake, fake.content, display); }
@@ -96,7 +79,7 @@ class StartSoundTest : public testing::Test {
   platform::Display display{7, 1440, 900, "main", 0, 0};
   ScriptedCapture fake;
   Options options;
-  int saved_[3] = {-1, -1, -1};
+  Captured captured;  // standard output and error, while the test runs
 };
 
 TEST_F(StartSoundTest, ChoosesTheTargetAndSaysWhatItRecords) {
@@ -118,6 +101,7 @@ TEST_F(StartSoundTest, ChoosesTheTargetAndSaysWhatItRecords) {
   for (auto& c : cases) {
     TearDown();
     SetUp();
+    for (int fd : {1, 2}) Captured::clear(fd);
     options.verbose = true;
     options.excluded = c.excluded;
     options.window = c.window;
@@ -128,7 +112,7 @@ TEST_F(StartSoundTest, ChoosesTheTargetAndSaysWhatItRecords) {
     std::vector<int32_t> ids;
     for (auto& application : filter.applications) ids.push_back(application.processID);
     EXPECT_EQ(ids, c.applications) << c.line;
-    EXPECT_EQ(contents(2), "start 1700000000.000000\npellix-capture: " + c.line + "\n");
+    EXPECT_EQ(Captured::text(2), "start 1700000000.000000\npellix-capture: " + c.line + "\n");
   }
 }
 
@@ -177,8 +161,8 @@ TEST_F(StartSoundTest, BothOutputsAndTheTimerShareTheSoundQueue) {
 
   // A second of host time later, the timer has filled it with silence.
   fake.host = fake.host + 1;
-  for (int i = 0; i < 200 && contents(1).size() < 8 * 46560; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(contents(1), std::string(8 * 46560, '\0'));
+  for (int i = 0; i < 200 && Captured::text(1).size() < 8 * 46560; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(Captured::text(1), std::string(8 * 46560, '\0'));
 }
 
 // `frames` stereo frames for output frame `first` on: left = frame + 1,
@@ -279,7 +263,7 @@ TEST_F(StartSoundTest, TheStartLineGivesTheWallClockTimeOfFrameZero) {
   fake.wall = 1700000000.5;
   startSound();
   // Frame 0 is the first host reading; the line's host reading came a quarter second later.
-  EXPECT_EQ(contents(2), "start 1700000000.250000\n");
+  EXPECT_EQ(Captured::text(2), "start 1700000000.250000\n");
 }
 
 TEST_F(StartSoundTest, RefusalsComeBackWithoutAStartLine) {
@@ -296,8 +280,8 @@ TEST_F(StartSoundTest, RefusalsComeBackWithoutAStartLine) {
   fake.addOutputError.reset();
   fake.startError = Error{platform::userDeclined, "declined"};
   EXPECT_THROW(startSound(), Error);
-  EXPECT_EQ(contents(2), "");
-  EXPECT_EQ(contents(1), "");
+  EXPECT_EQ(Captured::text(2), "");
+  EXPECT_EQ(Captured::text(1), "");
   EXPECT_FALSE(sounding);
 }
 
@@ -311,7 +295,7 @@ TEST_F(StartSoundTest, ADeclinedStartEndsWithThreeThroughTheDriver) {
     fake.startError = Error{c.code, "the user declined"};
     EXPECT_EXIT(
         {
-          for (int fd : {1, 2}) dup2(saved_[fd], fd);
+          captured.restore();
           platform::PngFiles pngs;
           runCaptureJob(Job::audio, options, fake, pngs);
         },

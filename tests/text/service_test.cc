@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/captured.h"
 #include "text_fixture.h"
 
 namespace {
@@ -26,23 +27,24 @@ class Service : public TextTest {
 
   // Runs the whole service in a child process on `input`.
   Served serve(const std::string& input) {
-    int in = memfd_create("input", 0), out = memfd_create("output", 0);
+    int in = memfd_create("input", 0);
     EXPECT_EQ(write(in, input.data(), input.size()), ssize_t(input.size()));
     lseek(in, 0, SEEK_SET);
-    pid_t child = fork();
-    if (child == 0) {
-      dup2(in, STDIN_FILENO);
-      dup2(out, STDOUT_FILENO);
-      serveText(fake, markerFile());
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
+    std::string text;
     Served served;
-    if (WIFEXITED(status)) served.code = WEXITSTATUS(status);
-    std::string text(size_t(lseek(out, 0, SEEK_END)), '\0');
-    EXPECT_EQ(pread(out, text.data(), text.size(), 0), ssize_t(text.size()));
+    {
+      Captured output({STDOUT_FILENO});
+      pid_t child = fork();
+      if (child == 0) {
+        dup2(in, STDIN_FILENO);
+        serveText(fake, markerFile());
+      }
+      int status = 0;
+      waitpid(child, &status, 0);
+      if (WIFEXITED(status)) served.code = WEXITSTATUS(status);
+      text = Captured::text(STDOUT_FILENO);
+    }
     close(in);
-    close(out);
     EXPECT_TRUE(text.empty() || text.back() == '\n') << text;
     for (size_t start = 0; start < text.size();) {
       size_t end = text.find('\n', start);

@@ -39,10 +39,7 @@ TEST(Tick, EndsWithZeroAndNoMessageWhenTheReaderHasGone) {
   signal(SIGPIPE, SIG_IGN);
   EXPECT_EXIT(
       {
-        int ends[2];
-        if (pipe(ends) != 0) abort();
-        close(ends[0]);
-        Tick(frames, ends[1])();
+        Tick(frames, readerGone())();
         abort();
       },
       testing::ExitedWithCode(0), "^$");

@@ -8,21 +8,10 @@
 #include <vector>
 
 #include "platform/sample.h"
+#include "platform/x11/geometry.h"
 #include "platform/x11/shm.h"
 
 namespace platform::x11 {
-
-// A rectangle in pixels.
-struct Box {
-  int x = 0, y = 0, width = 0, height = 0;
-  bool operator==(const Box&) const = default;
-  bool empty() const { return width <= 0 || height <= 0; }
-};
-
-// The smallest box holding both.
-Box united(Box a, Box b);
-// The part of `a` inside `b`.
-Box intersection(Box a, Box b);
 
 class BufferPool {
  public:

@@ -5,7 +5,6 @@
 #include <xcb/xfixes.h>
 
 #include <algorithm>
-#include <cmath>
 
 #include "platform/x11/displays.h"
 #include "platform/x11/exclusion.h"
@@ -14,21 +13,6 @@
 namespace platform::x11 {
 
 namespace {
-
-// Display pixels as an int, kept far beyond any X screen (whose coordinates
-// are 16-bit) so that sums of them cannot overflow.
-int pixels(double value) {
-  constexpr double limit = 1 << 24;
-  return std::isnan(value) ? 0 : int(std::clamp(value, -limit, limit));
-}
-
-// The pixels a crop of `display` takes: from its origin rounded to the
-// nearest pixel, its size truncated as the output's size is, so that a
-// fractional crop is grabbed one for one, never a pixel larger and scaled.
-Box cropArea(Box display, const Rect& crop) {
-  return {display.x + pixels(std::round(crop.x)), display.y + pixels(std::round(crop.y)),
-          pixels(std::trunc(crop.width)), pixels(std::trunc(crop.height))};
-}
 
 class DisplaySource : public Source {
  public:
@@ -112,7 +96,7 @@ class DisplaySource : public Source {
   Box covered() const override {
     Box shown = intersection(intersection(area_, display_), root_);
     if (shown.empty()) return {};
-    return {shown.x - area_.x, shown.y - area_.y, shown.width, shown.height};
+    return shifted(shown, -area_.x, -area_.y);
   }
 
   Grab grab(Segment& into) override {
@@ -220,7 +204,7 @@ class DisplaySource : public Source {
 
   // A root box relative to the area.
   Box relative(Box box) const {
-    return box.empty() ? box : Box{box.x - area_.x, box.y - area_.y, box.width, box.height};
+    return box.empty() ? box : shifted(box, -area_.x, -area_.y);
   }
 
   // With the server grabbed, after a reply (which comes after every event

@@ -12,10 +12,13 @@ namespace platform::x11 {
 
 namespace {
 
+Box boxOf(const pixman_box32_t& corners) {
+  return {corners.x1, corners.y1, corners.x2 - corners.x1, corners.y2 - corners.y1};
+}
+
 Box extents(pixman_region32_t* region) {
   if (!pixman_region32_not_empty(region)) return {};
-  auto* e = pixman_region32_extents(region);
-  return {e->x1, e->y1, e->x2 - e->x1, e->y2 - e->y1};
+  return boxOf(*pixman_region32_extents(region));
 }
 
 // The rectangles of `region` that lie in `box`.
@@ -26,8 +29,7 @@ std::vector<Box> pieces(pixman_region32_t* region, Box box) {
   int count = 0;
   auto* rects = pixman_region32_rectangles(&part, &count);
   std::vector<Box> found;
-  for (int i = 0; i < count; i++)
-    found.push_back({rects[i].x1, rects[i].y1, rects[i].x2 - rects[i].x1, rects[i].y2 - rects[i].y1});
+  for (int i = 0; i < count; i++) found.push_back(boxOf(rects[i]));
   pixman_region32_fini(&part);
   return found;
 }
@@ -247,10 +249,10 @@ void Exclusion::paintBackground(Image image, Box area, Box piece) {
     if (backdrop_.read(piece, *scratch_) == Grab::done)
       copyTo(image, scratch, piece.x - area.x, piece.y - area.y, false);
     else
-      clear(image, {piece.x - area.x, piece.y - area.y, piece.width, piece.height});
+      clear(image, shifted(piece, -area.x, -area.y));
     return;
   }
-  clear(image, {piece.x - area.x, piece.y - area.y, piece.width, piece.height});
+  clear(image, shifted(piece, -area.x, -area.y));
   Box part = intersection(piece, rootPixmapBox_);
   if (part.empty()) return;
   if (grab(*connection_, rootPixmap_, part.x, part.y, part.width, part.height, *scratch_) != Grab::done) return;

@@ -48,7 +48,7 @@ Grab Painter::paint(Image out, Segment* direct, Box& painted) {
   Segment& into = direct && whole ? *direct : staging(size_t(covered.width) * size_t(covered.height) * 4);
   if (Grab result = source_->grab(into); result != Grab::done) return result;
   Image grabbed{into.data(), covered.width, covered.height, size_t(covered.width) * 4};
-  if (pointer_) pointer_->draw(grabbed, {area.x + covered.x, area.y + covered.y, covered.width, covered.height});
+  if (pointer_) pointer_->draw(grabbed, shifted(covered, area.x, area.y));
   if (&into == direct) {
     opaque(grabbed);
     painted = {0, 0, out.width, out.height};

@@ -2,8 +2,6 @@
 
 #include <pixman.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstring>
 
 #ifdef __SSE2__
@@ -20,14 +18,6 @@ pixman_image_t* wrap(Image image, pixman_format_code_t format) {
 }
 
 }  // namespace
-
-Box fit(int width, int height, int outWidth, int outHeight, bool preserveAspect) {
-  if (!preserveAspect || width <= 0 || height <= 0) return {0, 0, outWidth, outHeight};
-  double scale = std::min(double(outWidth) / width, double(outHeight) / height);
-  int w = std::clamp(int(std::lround(width * scale)), 1, outWidth);
-  int h = std::clamp(int(std::lround(height * scale)), 1, outHeight);
-  return {(outWidth - w) / 2, (outHeight - h) / 2, w, h};
-}
 
 void opaque(Image image) {
   for (int row = 0; row < image.height; row++) {
@@ -93,11 +83,9 @@ void copyTo(Image image, Image source, int x, int y, bool blend) {
 }
 
 void clear(Image image, Box box) {
-  int x0 = std::max(box.x, 0), y0 = std::max(box.y, 0);
-  int x1 = std::min(box.x + box.width, image.width), y1 = std::min(box.y + box.height, image.height);
-  if (x1 <= x0) return;
-  for (int row = y0; row < y1; row++)
-    memset(image.data + size_t(row) * image.stride + size_t(x0) * 4, 0, size_t(x1 - x0) * 4);
+  Box inside = clip(box, image.width, image.height);
+  for (int row = inside.y; row < inside.y + inside.height; row++)
+    memset(image.data + size_t(row) * image.stride + size_t(inside.x) * 4, 0, size_t(inside.width) * 4);
 }
 
 }  // namespace platform::x11

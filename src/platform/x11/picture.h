@@ -1,11 +1,11 @@
-// Pixel work on frames: making grabbed pixels opaque, fitting a source into
-// the output size, scaling with pixman, drawing one image over another.
+// Pixel work on frames: making grabbed pixels opaque, scaling with pixman,
+// drawing one image over another.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/x11/buffers.h"
+#include "platform/x11/geometry.h"
 
 namespace platform::x11 {
 
@@ -15,11 +15,6 @@ struct Image {
   int width = 0, height = 0;
   size_t stride = 0;
 };
-
-// Where a source of width × height lands in an output of outWidth × outHeight:
-// all of it, or with `preserveAspect` the largest box of the source's shape,
-// centered.
-Box fit(int width, int height, int outWidth, int outHeight, bool preserveAspect);
 
 // Sets every pixel's alpha to 255, in place.
 void opaque(Image image);

@@ -3,7 +3,7 @@
 # `pellix-capture ocr` to read that image and any further images given (a
 # captured frame, say), printing every answer line as the service writes it.
 #
-# usage: bench/text_demo.sh path/to/pellix-capture [image.png ...]
+# usage: tools/text_demo.sh path/to/pellix-capture [image.png ...]
 set -eu
 binary=${1:?usage: text_demo.sh path/to/pellix-capture [image.png ...]}
 shift

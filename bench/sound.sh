@@ -7,47 +7,29 @@
 #   - the placement error of tone bursts: where each burst's first frame lands
 #     in the output, against where the player's clock says it is heard.
 #
-#   bench/sound_bench.sh <build dir> [seconds per CPU run, default 60] [bursts, default 20]
+#   bench/sound.sh [build-dir] [seconds per CPU run, default 60] [bursts, default 20]
+# Prints the conditions, then one line per case.
 set -euo pipefail
-build=$(realpath "$1")
+cd "$(dirname "$0")/.."
+build=$(realpath "${1:-build}")
 seconds=${2:-60}
 bursts=${3:-20}
 tool=$build/src/pellix-capture
 player=$build/tests/e2e/sound-player
 painter=$build/tests/e2e/paint-window
-work=$(mktemp -d /tmp/pellix-sound-bench.XXXXXX)
-chmod 700 "$work"
 ticks=$(getconf CLK_TCK)
 
-started=()
-cleanup() {
-  for pid in "${started[@]}"; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM  # so that the EXIT trap stops the servers too
-
-n=$((700 + $$ % 200))
-while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
-export DISPLAY=:$n
-Xvfb "$DISPLAY" -screen 0 640x480x24 +extension RANDR -noreset -nolisten tcp >/dev/null 2>&1 &
-started=($! "${started[@]}")
-export XDG_RUNTIME_DIR=$work PULSE_SERVER=unix:$work/pulse/native
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$work/pulse.log" \
-  -L module-native-protocol-unix \
-  -L "module-null-sink sink_name=bench rate=48000 channels=2 format=float32le" &
-started=($! "${started[@]}")
-for _ in $(seq 200); do xdpyinfo >/dev/null 2>&1 && pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+source tools/servers.sh
+private_folder work sound-bench
+start_xvfb 640 480
+start_pulse "$work"
 
 # An application with a window, to be left out; it lives while its input is open.
 mkfifo "$work/hold"
 exec 3<>"$work/hold"
 "$painter" 0 0 100 100 808080 left-out <"$work/hold" >/dev/null &
 left_out=$!
-started=($left_out "${started[@]}")
+started+=($left_out)
 sleep 0.3
 
 # CPU seconds of process $1 so far (all its threads).
@@ -68,14 +50,16 @@ measure() {
   local bytes
   bytes=$(cat "$work/bytes")
   awk -v n="$name" -v u="$used" -v s="$seconds" -v b="$bytes" 'BEGIN {
-    printf "  %-34s %6.2f s CPU per 60 s (%5.2f %% of a core), %.0f frames/s\n", n, u * 60 / s, 100 * u / s, b / 8 / s }'
+    printf "%-34s %6.2f s CPU per 60 s (%5.2f %% of a core), %.0f frames/s\n", n, u * 60 / s, 100 * u / s, b / 8 / s }'
 }
 
 sox -q -n -r 48000 -c 2 -b 16 "$work/tone.wav" synth $((4 * seconds + 30)) sine 440 vol 0.5
 paplay --latency-msec=20 "$work/tone.wav" 2>/dev/null &
-started=($! "${started[@]}")
+player_pid=$!
+started+=($player_pid)
 sleep 2.5
 
+echo "$(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "CPU while a 440 Hz tone plays, $seconds s per run, output into a pipe:"
 measure "pellix-capture audio" "$tool" audio
 measure "pellix-capture audio --exclude-pid" "$tool" audio --exclude-pid "$left_out"
@@ -83,7 +67,7 @@ measure "parec (same monitor, 10 ms)" parec -d @DEFAULT_MONITOR@ --raw --format=
   --channels=2 --latency-msec=10
 measure "ffmpeg -f pulse (same monitor)" ffmpeg -nostdin -loglevel error -f pulse -fragment_size 3840 \
   -i @DEFAULT_MONITOR@ -f f32le -ac 2 -ar 48000 -
-kill "${started[0]}" 2>/dev/null || true
+kill "$player_pid" 2>/dev/null || true
 
 # Onsets in a raw recording: the first frame of each sound after 50 ms of silence.
 onsets() {
@@ -118,7 +102,7 @@ placement() {
       if (count == 1 || e < low) low = e
       if (count == 1 || e > high) high = e
       abs = e < 0 ? -e : e; if (abs > worst) worst = abs }
-    END { printf "  %-34s %d bursts: error mean %+.3f ms, from %+.3f to %+.3f ms (worst %.3f ms)%s\n",
+    END { printf "%-34s %d bursts: error mean %+.3f ms, from %+.3f to %+.3f ms (worst %.3f ms)%s\n",
             name, count, sum / count, low, high, worst, missing ? ", " missing " not found" : "" }' \
     "$work/onsets" "$work/heard"
 }

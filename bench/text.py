@@ -3,7 +3,9 @@
 accurate and the fast level on a 1920x1080 screenshot-like image, and resident
 memory over a long run of mixed requests.
 
-usage: bench/text_bench.py [path/to/pellix-capture] [--requests N] [--samples N]
+usage: bench/text.py [build-dir] [--requests N] [--samples N]
+
+Prints the conditions, then one line per case.
 """
 import argparse
 import collections
@@ -15,7 +17,7 @@ import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def os_version():
@@ -79,16 +81,21 @@ def milliseconds(seconds):
     return f"{seconds * 1000:.0f} ms"
 
 
+def figure(label, figures):
+    print(f"{label:34s} {figures}")
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("binary", nargs="?", default=os.path.join(HERE, "..", "build-text", "src", "pellix-capture"))
+    parser.add_argument("build", nargs="?", default="build", help="the build folder, from the repository's root")
     parser.add_argument("--requests", type=int, default=1000)
     parser.add_argument("--samples", type=int, default=20)
     options = parser.parse_args()
+    options.binary = os.path.join(ROOT, options.build, "src", "pellix-capture")
 
     with tempfile.TemporaryDirectory() as folder:
         screen = os.path.join(folder, "screen.png")
-        subprocess.run([os.path.join(HERE, "text_screenshot.sh"), screen], check=True)
+        subprocess.run([os.path.join(ROOT, "tools", "text_screenshot.sh"), screen], check=True)
         drawn = open(screen + ".txt").read()
         line = os.path.join(folder, "line.png")
         subprocess.run(["convert", "-size", "600x100", "xc:white", "-font", "DejaVu-Sans", "-pointsize", "28",
@@ -96,19 +103,19 @@ def main():
         blank = os.path.join(folder, "blank.png")
         subprocess.run(["convert", "-size", "800x600", "xc:#202830", blank], check=True)
 
-        print(f"binary: {os.path.abspath(options.binary)}")
-        print(f"cores: {os.cpu_count()}, load average: {os.getloadavg()[0]:.2f}")
+        load = " ".join(f"{a:.2f}" for a in os.getloadavg())
+        print(f"{os.path.abspath(options.binary)}; {os.cpu_count()} cores; load {load}")
 
         # Accurate level: a fresh cache folder holds no marker.
         accurate_cache = os.path.join(folder, "accurate")
         service = Service(options.binary, accurate_cache)
-        print(f"start-up (accurate): preparing after {milliseconds(service.preparing_after)}, "
-              f"ready after {milliseconds(service.ready_after)} (languages listed, engine loaded, self-test read)")
+        figure("start-up, accurate", f"preparing after {milliseconds(service.preparing_after)}, "
+               f"ready after {milliseconds(service.ready_after)} (languages listed, engine loaded, self-test read)")
         first, times, answer = latencies(service, screen, options.samples)
         assert "level" not in answer, answer
-        print(f"accurate, 1920x1080 screenshot: first {milliseconds(first)}, "
-              f"median {milliseconds(statistics.median(times))}, max {milliseconds(max(times))} "
-              f"over {len(times)} requests; %d of %d drawn words read right" % read_right(answer, drawn))
+        figure("accurate, 1920x1080 screenshot", f"first {milliseconds(first)}, "
+               f"median {milliseconds(statistics.median(times))}, max {milliseconds(max(times))} "
+               f"over {len(times)} requests; %d of %d drawn words read right" % read_right(answer, drawn))
         service.close()
 
         # Fast level: a marker from this system, as a failed accurate level leaves it.
@@ -117,12 +124,12 @@ def main():
         with open(os.path.join(fast_cache, "pellix-capture", "accurate-text-failed"), "w") as marker:
             marker.write(os_version() + "\nbenchmark")
         service = Service(options.binary, fast_cache)
-        print(f"start-up (fast): ready after {milliseconds(service.ready_after)}")
+        figure("start-up, fast", f"ready after {milliseconds(service.ready_after)}")
         first, times, answer = latencies(service, screen, options.samples)
         assert answer.get("level") == "fast", answer
-        print(f"fast, 1920x1080 screenshot: first {milliseconds(first)}, "
-              f"median {milliseconds(statistics.median(times))}, max {milliseconds(max(times))} "
-              f"over {len(times)} requests; %d of %d drawn words read right" % read_right(answer, drawn))
+        figure("fast, 1920x1080 screenshot", f"first {milliseconds(first)}, "
+               f"median {milliseconds(statistics.median(times))}, max {milliseconds(max(times))} "
+               f"over {len(times)} requests; %d of %d drawn words read right" % read_right(answer, drawn))
         service.close()
 
         # Memory over a long run: screenshot, a text line, a blank image, a missing file, in turn.
@@ -137,8 +144,8 @@ def main():
                 marks[n] = rss_kib(pid)
         elapsed = time.monotonic() - started
         service.close()
-        print(f"memory over {options.requests} mixed requests ({elapsed:.0f} s): resident "
-              + ", ".join(f"{kib / 1024:.0f} MiB after {n}" for n, kib in sorted(marks.items())))
+        figure(f"memory, {options.requests} mixed requests", f"({elapsed:.0f} s) resident "
+               + ", ".join(f"{kib / 1024:.0f} MiB after {n}" for n, kib in sorted(marks.items())))
 
 
 if __name__ == "__main__":

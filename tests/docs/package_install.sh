@@ -2,22 +2,19 @@
 # Installs the Debian package the way a user does, with apt-get, into a clean
 # Debian 12 made by debootstrap, and runs every job of the installed binary
 # there against an Xvfb and a PulseAudio of this machine.
-#   bench/package_install.sh [BUILD_DIR] [MIRROR]
-# Needs root, debootstrap and a reachable Debian mirror; takes a minute or two.
+#   tests/docs/package_install.sh [BUILD_DIR] [MIRROR]
+# Needs root, debootstrap and a reachable Debian mirror; takes a minute or two,
+# so the test command does not run it.
 set -euo pipefail
-root_dir=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root_dir/build}
+cd "$(dirname "$0")/../.."
+build=$(realpath "${1:-build}")
 mirror=${2:-http://deb.debian.org/debian}
 
-work=$(mktemp -d /tmp/pellix-package.XXXXXX)
+source tools/servers.sh
+private_folder work package
 chroot_dir=$work/root
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  umount "$chroot_dir/proc" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# /proc leaves the chroot before the folder goes.
+trap 'umount "$chroot_dir/proc" 2>/dev/null || true; stop_servers' EXIT
 seconds() { date +%s.%N; }
 elapsed() { awk -v from="$1" -v to="$(seconds)" 'BEGIN { printf "%.1f", to - from }'; }
 inside() { chroot "$chroot_dir" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
@@ -49,21 +46,13 @@ echo "apt-get install: $(elapsed "$start") s, $((after - before)) packages added
 
 # Services on this machine, reached from the chroot: the X server through its
 # abstract socket, the sound server through a socket inside the chroot.
-display=:$((200 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x720x24 +extension RANDR -noreset -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
+start_xvfb 1280 720
+display=$DISPLAY
 runtime=$chroot_dir/run/pellix-sound
 mkdir -p -m 700 "$runtime"
-XDG_RUNTIME_DIR=$runtime pulseaudio -n --daemonize=no --exit-idle-time=-1 \
-  -L "module-native-protocol-unix auth-anonymous=1" \
-  -L "module-null-sink sink_name=bench rate=48000 channels=2 format=float32le" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do
-  DISPLAY=$display xdpyinfo >/dev/null 2>&1 && [ -S "$runtime/pulse/native" ] && break
-  sleep 0.1
-done
-DISPLAY=$display xmessage -geometry 480x120+40+40 "Installed and reading" &
-pids+=($!)
+start_pulse "$runtime" auth-anonymous=1
+xmessage -geometry 480x120+40+40 "Installed and reading" &
+started+=($!)
 sleep 1
 
 tool() {

@@ -2,9 +2,9 @@
 # Longer fuzz runs: builds the libFuzzer targets and runs each for SECONDS
 # (default 300), keeping what they find in build-fuzz/found/<target>, then
 # prints executions, coverage and features per target.
-#   bench/fuzz.sh [SECONDS] [TARGET...]
+#   tests/fuzz/run_longer.sh [SECONDS] [TARGET...]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 root=$PWD
 dir=${PELLIX_FUZZ_BUILD:-$root/build-fuzz}
 seconds=${1:-300}

@@ -2,7 +2,7 @@
 # Records a couple of seconds of system sound with pellix-capture and says how
 # much arrived and how loud it was.
 #
-#   bench/sound_demo.sh <pellix-capture binary> [seconds, default 2]
+#   tools/sound_demo.sh <pellix-capture binary> [seconds, default 2]
 #
 # Uses the PulseAudio server of the environment when one answers (and records
 # whatever plays there); otherwise starts a private one with a null sink and
@@ -12,36 +12,18 @@
 set -euo pipefail
 tool=$(realpath "$1")
 seconds=${2:-2}
-work=$(mktemp -d /tmp/pellix-sound-demo.XXXXXX)
-chmod 700 "$work"
 
-started=()
-cleanup() {
-  # Newest first: the player before its server.
-  for pid in "${started[@]}"; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM  # so that the EXIT trap stops the servers too
-
-source "$(dirname "$0")/../tools/display.sh"
+source "$(dirname "$0")/servers.sh"
+private_folder work sound-demo
 private_display 640 480 || true
 
 if pactl info >/dev/null 2>&1; then
   echo "sound server: $(pactl info | sed -n 's/^Server Name: //p'), default output $(pactl info | sed -n 's/^Default Sink: //p')"
 else
-  export XDG_RUNTIME_DIR=$work PULSE_SERVER=unix:$work/pulse/native
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$work/pulse.log" \
-    -L module-native-protocol-unix \
-    -L "module-null-sink sink_name=demo rate=48000 channels=2 format=float32le" &
-  started=($! "${started[@]}")
-  for _ in $(seq 200); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+  start_pulse "$work"
   sox -q -n -r 48000 -c 2 -b 16 "$work/tone.wav" synth $((seconds + 8)) sine 440 vol 0.5
   paplay --latency-msec=20 "$work/tone.wav" 2>/dev/null &
-  started=($! "${started[@]}")
+  started+=($!)
   # A sink that was idle plays out up to two seconds it rendered earlier
   # (silence) before the tone is heard.
   sleep 2.5
