@@ -352,9 +352,10 @@ TEST(X11Stream, AnExcludedApplicationUnderAWindowManagerLeavesNoPixel) {
   ASSERT_EQ(leftOut.size(), 1u);
   x11test::Client client(server);
   auto [x, y] = client.origin(excluded.id);
+  int insideX = x + 10, insideY = y + 10;
   Running run(*capture, ContentFilter::excluding(content.displays.at(0), leftOut), configuration());
   run.start();
-  auto frame = run.frames.waitFor([&](auto& f) { return pixel(f, x + 10, y + 10) == 0xff0000ff; });
+  auto frame = run.frames.waitFor([&](auto& f) { return pixel(f, insideX, insideY) == 0xff0000ff; });
   ASSERT_TRUE(frame);
   EXPECT_TRUE(everyPixel(*frame, [](uint32_t p) { return p != 0xff00ff00; }));
 }
