@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <set>
 
 #include "x11_support.h"
 
@@ -46,6 +47,29 @@ TEST(List, GivesIdsTheCaptureJobsTake) {
   std::string frame = video.readOut(12 * 9 * 4);
   ASSERT_EQ(frame.size(), 12u * 9 * 4);
   EXPECT_EQ(frame.substr(0, 4), std::string("\x00\xff\x00\xff", 4));
+  video.signal(SIGTERM);
+  EXPECT_EQ(video.wait().code, 0);
+}
+
+// A capture that leaves an application out keeps a window of its own at the
+// bottom of the stack (the root's background); a listing meanwhile shows the
+// same windows as before it.
+TEST(List, ACaptureLeavingAnApplicationOutAddsNoWindow) {
+  e2e::Xvfb server(640, 480);
+  auto painter = e2e::paintWindow(server, 30, 40, 120, 90, 0x00ff00, "lister");
+  auto ids = [&] {
+    auto ending = e2e::run({"list"}, server.environment());
+    EXPECT_EQ(ending.code, 0) << ending.err;
+    auto listing = nlohmann::json::parse(ending.out);
+    std::set<uint32_t> listed;
+    for (auto& w : listing["windows"]) listed.insert(w["id"].get<uint32_t>());
+    return listed;
+  };
+  auto before = ids();
+  e2e::Child video(e2e::tool({"--exclude-pid", std::to_string(painter.process->pid()), "--crop", "30,40,8,8"}),
+                   server.environment());
+  ASSERT_EQ(video.readOut(8 * 8 * 4).size(), 8u * 8 * 4) << video.waitErr("", std::chrono::milliseconds(100));
+  EXPECT_EQ(ids(), before);
   video.signal(SIGTERM);
   EXPECT_EQ(video.wait().code, 0);
 }

@@ -2,6 +2,10 @@
 
 #include <xcb/composite.h>
 
+#include <string_view>
+
+#include "platform/x11/windows.h"
+
 namespace platform::x11 {
 
 Backdrop::Backdrop(std::shared_ptr<Connection> connection) : connection_(std::move(connection)) {}
@@ -30,6 +34,10 @@ bool Backdrop::start(Box size) {
     return false;
   }
   window_ = window;
+  static constexpr char instanceAndClass[] = "backdrop\0pellix-capture";
+  static_assert(std::string_view(instanceAndClass + sizeof "backdrop") == ownClass);
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                      sizeof instanceAndClass, instanceAndClass);
   uint32_t bottom = XCB_STACK_MODE_BELOW;
   xcb_configure_window(c, window_, XCB_CONFIG_WINDOW_STACK_MODE, &bottom);
   xcb_map_window(c, window_);

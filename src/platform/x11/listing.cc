@@ -51,6 +51,9 @@ ShareableContent listing(Connection& connection) {
     Reply<xcb_get_property_reply_t> wmClass(xcb_get_property_reply(c, asked[i].wmClass, nullptr));
     // Gone meanwhile, or input only (no pixels): not capturable.
     if (!attributes || !geometry || !origin || attributes->_class == XCB_WINDOW_CLASS_INPUT_ONLY) continue;
+    // The backdrop of a capture that leaves applications out is no content.
+    std::string windowClass = classPart(wmClass.get());
+    if (windowClass == ownClass) continue;
     Window window;
     window.windowID = tops[i].client;
     window.frame = {double(origin->dst_x), double(origin->dst_y), double(geometry->width), double(geometry->height)};
@@ -59,7 +62,7 @@ ShareableContent listing(Connection& connection) {
     window.onScreen = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
     content.windows.push_back(window);
     listed.push_back(window.windowID);
-    classes.push_back(classPart(wmClass.get()));
+    classes.push_back(windowClass);
   }
   if (connection.broken()) throw connection.failure();
 

@@ -31,6 +31,9 @@ std::string propertyText(Connection& connection, const xcb_get_property_reply_t*
 
 // The class part of a WM_CLASS value ("instance\0class\0", Latin-1) as UTF-8,
 // empty when absent.
+// The WM_CLASS class of the tool's own windows, which no listing shows.
+inline constexpr char ownClass[] = "pellix-capture";
+
 std::string classPart(const xcb_get_property_reply_t* reply);
 
 // /proc/<pid>/comm, without its line feed, bad UTF-8 replaced; empty when it
