@@ -23,8 +23,10 @@ class ChildOutput {
   ChildOutput(const ChildOutput&) = delete;
   ChildOutput& operator=(const ChildOutput&) = delete;
 
-  // In the child: sends `fd` into the file, emptied.
+  // In the child: sends `fd` into the file, emptied. What stdio holds for
+  // the descriptor so far (the test runner's greeting) goes where it was bound.
   void redirect() const {
+    fflush(fd_ == STDERR_FILENO ? stderr : stdout);
     int file = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (file < 0 || dup2(file, fd_) < 0) abort();
     close(file);
