@@ -114,8 +114,10 @@ void WaylandStream::run(Completion completion) {
   auto next = Clock::now();
   for (;;) {
     // The first copy comes at once, even from a still screen; later ones only
-    // once something changed.
-    copies_->request(!first);
+    // once something changed. After a failed copy (the output changed its
+    // mode under it) the next comes at once too: the change that failed it
+    // may be the last one for a long time.
+    copies_->request(!first && failures == 0);
     if (!copied()) return;
     if (copies_->state() == Screencopy::State::ready) {
       deliver();
