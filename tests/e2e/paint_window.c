@@ -2,9 +2,12 @@
  * Maps a top-level window filled with one colour, whose WM_CLASS and title are
  * NAME and whose _NET_WM_PID is this process, then prints its id in decimal on
  * a line of its own. Lines on standard input change it: "color RRGGBB",
- * "move X Y", "unmap", "map", "raise", and "animate FPS", which repaints the
- * window in a new colour FPS times a second (0 stops; for benchmarks). Each
- * line is answered with "ok". It ends when standard input ends. */
+ * "move X Y", "unmap", "map", "raise", "animate FPS", which repaints the
+ * window in a new colour FPS times a second (0 stops; for benchmarks), and
+ * "pattern", which paints the pixel at (x, y) of the window in red x % 256,
+ * green y % 256, blue (x + y) / 4 % 256: a picture of many colours (a 24-bit
+ * screen only). Each line is answered with "ok". It ends when standard input
+ * ends. */
 #include <poll.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -25,6 +28,24 @@ static xcb_atom_t atom(xcb_connection_t* c, const char* name) {
   xcb_atom_t a = r ? r->atom : XCB_NONE;
   free(r);
   return a;
+}
+
+/* Rows at a time, within the core protocol's request size. */
+static void paint_pattern(xcb_connection_t* c, xcb_screen_t* screen, xcb_window_t window, int w, int h) {
+  xcb_gcontext_t gc = xcb_generate_id(c);
+  xcb_create_gc(c, gc, window, 0, NULL);
+  int rows = 200000 / (w * 4) > 0 ? 200000 / (w * 4) : 1;
+  uint32_t* pixels = malloc((size_t)w * rows * 4);
+  for (int top = 0; top < h; top += rows) {
+    int n = top + rows > h ? h - top : rows;
+    for (int y = 0; y < n; y++)
+      for (int x = 0; x < w; x++)
+        pixels[y * w + x] = (uint32_t)(x % 256) << 16 | (uint32_t)((top + y) % 256) << 8 | ((x + top + y) / 4 % 256);
+    xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, gc, w, n, 0, top, 0, screen->root_depth,
+                  (uint32_t)w * n * 4, (const uint8_t*)pixels);
+  }
+  free(pixels);
+  xcb_free_gc(c, gc);
 }
 
 int main(int argc, char** argv) {
@@ -115,6 +136,8 @@ int main(int argc, char** argv) {
       } else if (sscanf(line, "animate %u", &v) == 1) {
         fps = v > 1000 ? 1000 : v;
         next = now_ms();
+      } else if (!strcmp(line, "pattern")) {
+        paint_pattern(c, screen, window, w, h);
       } else if (!strcmp(line, "raise")) {
         uint32_t above = XCB_STACK_MODE_ABOVE;
         xcb_configure_window(c, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);

@@ -15,6 +15,7 @@
 #include "../support/png_chunks.h"
 #include "harness.h"
 #include "scenes.h"
+#include "x11_support.h"
 
 namespace {
 
@@ -62,6 +63,8 @@ TEST_F(Screenshot, TheFileHoldsTheExactPixelsAndTheAnswerItsSize) {
   EXPECT_EQ(facts->pixelsPerUnitX, 2835u);  // 72 dots per inch
   EXPECT_EQ(facts->pixelsPerUnitY, 2835u);
   EXPECT_EQ(facts->unit, 1);
+  EXPECT_EQ(facts->colourType, 3);  // three colours: a palette
+  EXPECT_EQ(facts->bitDepth, 2);
   Image image = decoded(out);
   ASSERT_EQ(image.width, 640);
   ASSERT_EQ(image.height, 480);
@@ -74,6 +77,25 @@ TEST_F(Screenshot, TheFileHoldsTheExactPixelsAndTheAnswerItsSize) {
   EXPECT_EQ(transparent, 0);
   for (auto& entry : std::filesystem::directory_iterator(folder))
     EXPECT_EQ(entry.path().filename(), "shot.png") << "a temporary file was left";
+}
+
+TEST_F(Screenshot, AScreenOfManyColoursIsKeptInTrueColourExactly) {
+  auto painter = e2e::paintWindow(server, 0, 0, 640, 480, 0x000000);
+  x11test::tell(painter, "pattern");
+  auto ending = shot({});
+  ASSERT_EQ(ending.code, 0) << ending.err;
+  auto facts = pngFacts(out);
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->colourType, 2);
+  EXPECT_EQ(facts->pixelsPerUnitX, 2835u);
+  Image image = decoded(out);
+  ASSERT_EQ(image.width, 640);
+  ASSERT_EQ(image.height, 480);
+  int wrong = 0;
+  for (int y = 0; y < 480; y++)
+    for (int x = 0; x < 640; x++)
+      wrong += !(image.at(x, y) == opaque(uint32_t(x % 256) << 16 | uint32_t(y % 256) << 8 | uint32_t((x + y) / 4 % 256)));
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(Screenshot, ACropIsNormalisedAndTruncated) {
@@ -216,8 +238,11 @@ TEST_F(Screenshot, AnOutPathThatIsALinkWritesTheFileItPointsTo) {
 }
 
 TEST(ScreenshotTerm, SigtermWhileTheFileIsWrittenLeavesNoTemporaryFile) {
-  // A large screen takes a while to encode: time for SIGTERM to land meanwhile.
+  // A large screen of many colours takes a while to encode: time for SIGTERM
+  // to land meanwhile.
   e2e::Xvfb server(3840, 2160);
+  auto painter = e2e::paintWindow(server, 0, 0, 3840, 2160, 0x000000);
+  x11test::tell(painter, "pattern");
   std::string folder = testing::TempDir() + "pellix-shot-term-" + std::to_string(getpid());
   std::filesystem::create_directories(folder);
   int watch = inotify_init1(IN_CLOEXEC);

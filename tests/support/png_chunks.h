@@ -11,6 +11,7 @@ struct PngFacts {
   uint32_t width = 0, height = 0;
   uint32_t pixelsPerUnitX = 0, pixelsPerUnitY = 0;
   uint8_t unit = 0;  // 1: metre
+  uint8_t bitDepth = 0, colourType = 0;  // 3: palette, 2: RGB, 6: RGBA
 };
 
 inline std::optional<PngFacts> pngFacts(const std::string& path) {
@@ -24,6 +25,8 @@ inline std::optional<PngFacts> pngFacts(const std::string& path) {
   PngFacts facts;
   facts.width = be32(16);
   facts.height = be32(20);
+  facts.bitDepth = uint8_t(bytes[24]);
+  facts.colourType = uint8_t(bytes[25]);
   for (size_t at = 8; at + 8 <= bytes.size();) {
     uint32_t length = be32(at);
     std::string type = bytes.substr(at + 4, 4);
