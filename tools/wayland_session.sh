@@ -37,23 +37,7 @@ default_border none
 default_floating_border none
 # Test windows float at the size they choose, never tiled first.
 for_window [app_id="^pellix-"] floating enable
-exec sh $folder/ready.sh
-EOF
-  cat >"$folder/ready.sh" <<EOF
-dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP=sway
-portal=${PELLIX_PORTAL_BACKEND:-}
-if [ -n "\$portal" ]; then
-  # Owning its name before anyone asks keeps D-Bus from starting the system's copy.
-  XDPW_PERSIST_MODE=permanent "\$portal" -c $folder/portal.conf >$folder/portal.log 2>&1 &
-  echo \$! >$folder/portal.pid
-  i=0
-  until dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \\
-      org.freedesktop.DBus.NameHasOwner string:org.freedesktop.impl.portal.desktop.wlr 2>/dev/null | grep -q true; do
-    i=\$((i + 1)); [ \$i -lt 1000 ] || exit 1; sleep 0.01
-  done
-fi
-printf 'WAYLAND_DISPLAY=%s\\nSWAYSOCK=%s\\nDBUS_SESSION_BUS_ADDRESS=%s\\n' "\$WAYLAND_DISPLAY" "\$SWAYSOCK" \\
-  "\$DBUS_SESSION_BUS_ADDRESS" >$folder/env.new && mv $folder/env.new $folder/env
+exec dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP=sway && printf 'WAYLAND_DISPLAY=%s\nSWAYSOCK=%s\n' "\$WAYLAND_DISPLAY" "\$SWAYSOCK" >$folder/sway.env.new && mv $folder/sway.env.new $folder/sway.env
 EOF
   printf '[screencast]\nchooser_type=simple\nchooser_cmd=%s/chooser\n' "$folder" >"$folder/portal.conf"
   cat >"$folder/chooser" <<EOF
@@ -69,15 +53,31 @@ EOF
     run=(setpriv --reuid=65534 --regid=65534 --clear-groups)
   fi
   # PipeWire first; WirePlumber only once its socket is there (else it exits
-  # and streams never link); sway last.
+  # and streams never link); sway; the portal's backend once sway has said
+  # where it listens, started here so that it stays in the session's process
+  # group (what sway starts leaves it), and owning its name before anyone
+  # asks, which keeps D-Bus from starting the system's copy.
   setsid "${run[@]}" env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$folder/home" XDG_RUNTIME_DIR="$folder" \
     XDG_CONFIG_HOME="$folder/config" WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
-    dbus-run-session -- sh -c '
+    PORTAL="${PELLIX_PORTAL_BACKEND:-}" dbus-run-session -- sh -c '
+      wait_for() { i=0; until eval "$1"; do i=$((i + 1)); [ $i -lt 1000 ] || exit 1; sleep 0.01; done; }
       pipewire >"$XDG_RUNTIME_DIR/pipewire.log" 2>&1 &
       echo $! >"$XDG_RUNTIME_DIR/pipewire.pid"
-      i=0; while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ] && [ $i -lt 1000 ]; do sleep 0.01; i=$((i + 1)); done
+      wait_for "[ -S \"\$XDG_RUNTIME_DIR/pipewire-0\" ]"
       wireplumber >"$XDG_RUNTIME_DIR/wireplumber.log" 2>&1 &
-      exec sway >"$XDG_RUNTIME_DIR/sway.log" 2>&1' </dev/null >/dev/null 2>&1 &
+      sway >"$XDG_RUNTIME_DIR/sway.log" 2>&1 &
+      wait_for "[ -f \"\$XDG_RUNTIME_DIR/sway.env\" ]"
+      . "$XDG_RUNTIME_DIR/sway.env"
+      if [ -n "$PORTAL" ]; then
+        WAYLAND_DISPLAY=$WAYLAND_DISPLAY XDPW_PERSIST_MODE=permanent "$PORTAL" -c "$XDG_RUNTIME_DIR/portal.conf" \
+          >"$XDG_RUNTIME_DIR/portal.log" 2>&1 &
+        echo $! >"$XDG_RUNTIME_DIR/portal.pid"
+        wait_for "dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+          org.freedesktop.DBus.NameHasOwner string:org.freedesktop.impl.portal.desktop.wlr 2>/dev/null | grep -q true"
+      fi
+      printf "WAYLAND_DISPLAY=%s\nSWAYSOCK=%s\nDBUS_SESSION_BUS_ADDRESS=%s\n" "$WAYLAND_DISPLAY" "$SWAYSOCK" \
+        "$DBUS_SESSION_BUS_ADDRESS" >"$XDG_RUNTIME_DIR/env.new" && mv "$XDG_RUNTIME_DIR/env.new" "$XDG_RUNTIME_DIR/env"
+      wait' </dev/null >/dev/null 2>&1 &
   wayland_session_pid=$!
   wayland_session_dir=$folder
   export XDG_RUNTIME_DIR=$folder
