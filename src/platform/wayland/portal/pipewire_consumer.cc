@@ -31,6 +31,10 @@ struct PipewireConsumer::State {
   spa_hook coreListener{}, registryListener{}, streamListener{};
   spa_source* watched = nullptr;
   bool stopped = false;  // loop thread, or under the loop's lock
+  // A failed stream waits for PipeWire's answer to a sync before it ends:
+  // when its node went away, the registry says so first, and more clearly.
+  std::optional<Error> failed;
+  int failedSync = -1;
 
   // The negotiated format.
   int width = 0, height = 0;
@@ -125,6 +129,10 @@ struct PipewireConsumer::State {
     else
       s.end({streamStopped, std::string("PipeWire ended the stream (") + (message ? message : spa_strerror(res)) + ")"});
   }
+  static void onCoreDone(void* data, uint32_t id, int seq) {
+    auto& s = *static_cast<State*>(data);
+    if (id == PW_ID_CORE && s.failed && seq == s.failedSync) s.end(*s.failed);
+  }
   static void onGlobalRemove(void* data, uint32_t id) {
     auto& s = *static_cast<State*>(data);
     if (id == s.node)
@@ -132,9 +140,11 @@ struct PipewireConsumer::State {
   }
   static void onStateChanged(void* data, pw_stream_state, pw_stream_state state, const char* error) {
     auto& s = *static_cast<State*>(data);
-    if (state == PW_STREAM_STATE_ERROR)
-      s.end({streamStopped, std::string("PipeWire's screencast stream failed (") + (error ? error : "no reason given") + ")"});
-    else if (state == PW_STREAM_STATE_UNCONNECTED)
+    if (state == PW_STREAM_STATE_ERROR && !s.failed) {
+      s.failed = Error{streamStopped,
+                       std::string("PipeWire's screencast stream failed (") + (error ? error : "no reason given") + ")"};
+      s.failedSync = pw_core_sync(s.core, PW_ID_CORE, 0);
+    } else if (state == PW_STREAM_STATE_UNCONNECTED)
       s.end({streamStopped, "PipeWire disconnected the screencast stream"});
   }
   static void onParamChanged(void* data, uint32_t id, const spa_pod* param) {
@@ -151,6 +161,7 @@ struct PipewireConsumer::State {
       pw_core_events e{};
       e.version = PW_VERSION_CORE_EVENTS;
       e.error = onCoreError;
+      e.done = onCoreDone;
       return e;
     }();
     return &e;
@@ -184,19 +195,23 @@ PipewireConsumer::PipewireConsumer(int fd, uint32_t node, int fps, Events events
   s.events = std::move(events);
   s.node = node;
   s.loop = pw_thread_loop_new("pellix.portal", nullptr);
-  if (!s.loop) {
+  if (s.loop) s.context = pw_context_new(pw_thread_loop_get_loop(s.loop), nullptr, 0);
+  if (!s.context || pw_thread_loop_start(s.loop) < 0) {
     ::close(fd);
-    throw failure("PipeWire's thread loop could not be made");
+    tearDown();
+    throw failure("PipeWire's thread loop could not be started");
   }
-  s.context = pw_context_new(pw_thread_loop_get_loop(s.loop), nullptr, 0);
-  if (!s.context) {
-    ::close(fd);
-    throw failure("PipeWire's context could not be made");
+  try {
+    connect(fd, fps);
+  } catch (const Error&) {
+    tearDown();
+    throw;
   }
-  if (pw_thread_loop_start(s.loop) < 0) {
-    ::close(fd);
-    throw failure("PipeWire's thread loop did not start");
-  }
+}
+
+void PipewireConsumer::connect(int fd, int fps) {
+  auto& s = *state_;
+  uint32_t node = s.node;
   pw_thread_loop_lock(s.loop);
   s.core = pw_context_connect_fd(s.context, fd, nullptr, 0);
   if (!s.core) {
@@ -236,13 +251,19 @@ PipewireConsumer::PipewireConsumer(int fd, uint32_t node, int fps, Events events
 
 PipewireConsumer::~PipewireConsumer() {
   stop();
+  tearDown();
+}
+
+void PipewireConsumer::tearDown() {
   auto& s = *state_;
+  if (!s.loop) return;
   pw_thread_loop_stop(s.loop);
   if (s.stream) pw_stream_destroy(s.stream);
   if (s.registry) pw_proxy_destroy(reinterpret_cast<pw_proxy*>(s.registry));
   if (s.core) pw_core_disconnect(s.core);
   if (s.context) pw_context_destroy(s.context);
   pw_thread_loop_destroy(s.loop);
+  s.loop = nullptr;
 }
 
 void PipewireConsumer::watch(int fd) {
@@ -263,6 +284,7 @@ void PipewireConsumer::watch(int fd) {
 
 void PipewireConsumer::stop() {
   auto& s = *state_;
+  if (!s.loop) return;
   pw_thread_loop_lock(s.loop);
   s.stopped = true;
   if (s.stream) pw_stream_disconnect(s.stream);

@@ -44,6 +44,9 @@ class PipewireConsumer {
 
  private:
   struct State;
+  void connect(int fd, int fps);
+  // Stops the loop's thread and frees what it used; once.
+  void tearDown();
   std::unique_ptr<State> state_;
 };
 

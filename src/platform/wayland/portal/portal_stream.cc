@@ -96,7 +96,7 @@ void PortalStream::stopCapture(Completion completion) {
 }
 
 std::string PortalStream::note() {
-  std::lock_guard lock(lock_);
+  std::lock_guard lock(noteLock_);
   return note_;
 }
 
@@ -114,7 +114,7 @@ void PortalStream::setUp() {
   Display shown = sharedDisplay(grant.streams.front(), listed);
   if (grant.restoreToken) {
     if (!tokens_.save(shown.displayID, *grant.restoreToken)) {
-      std::lock_guard lock(lock_);
+      std::lock_guard lock(noteLock_);
       note_ = "the desktop's permission could not be kept in " + tokens_.path(shown.displayID) + ": it will ask again";
     }
   } else {
@@ -156,7 +156,7 @@ Display PortalStream::sharedDisplay(const SharedStream& stream, const std::vecto
                                (stream.x && stream.y ? " at " + std::to_string(*stream.x) + "," + std::to_string(*stream.y)
                                                      : "")
                          : "of no given size";
-  std::lock_guard lock(lock_);
+  std::lock_guard lock(noteLock_);
   note_ = "the desktop's stream (" + seen + ") matches no listed display: it is taken as the main display, " +
           named(displays.front());
   return displays.front();

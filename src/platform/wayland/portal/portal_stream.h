@@ -67,8 +67,9 @@ class PortalStream : public Stream {
   std::mutex outputsLock_;
   std::vector<Output> outputs_;
 
-  std::mutex lock_;  // guards the thread, the note, and the stop
+  std::mutex lock_;  // guards the set-up thread and the stop
   std::thread setUpThread_;
+  std::mutex noteLock_;
   std::string note_;
   std::atomic<bool> started_ = false, stopping_ = false, ended_ = false;
 
