@@ -68,6 +68,8 @@ pid_t pidIn(const std::string& file) {
 
 }  // namespace
 
+std::string WaylandSession::pipewireObjects() const { return output({"pw-dump"}, environment_); }
+
 pid_t WaylandSession::pipewire() const { return pidIn(environment_.at("XDG_RUNTIME_DIR") + "/pipewire.pid"); }
 pid_t WaylandSession::portalBackend() const { return pidIn(environment_.at("XDG_RUNTIME_DIR") + "/portal.pid"); }
 

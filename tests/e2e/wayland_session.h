@@ -37,6 +37,8 @@ class WaylandSession {
   nlohmann::json ask(const std::string& type) const;
   // sway's own process, for tests that kill the compositor.
   pid_t compositor() const { return compositor_; }
+  // PipeWire's objects, as pw-dump gives them (JSON).
+  std::string pipewireObjects() const;
   // PipeWire's and the portal backend's processes.
   pid_t pipewire() const;
   pid_t portalBackend() const;
