@@ -225,6 +225,30 @@ TEST_F(Portal, TheUserIsAskedOnceAndAgainOnlyWhenTheTokenFails) {
   }
 }
 
+TEST_F(Portal, AScreenshotOfAStillScreenIsACopyThatAsksNoOne) {
+  auto window = e2e::paintWayland(session, 100, 50, 200, 100, 0x00ff00, "pellix-still");
+  std::string shot = environment()["XDG_RUNTIME_DIR"] + "/shot.png";
+  // The window is placed; the shot shows it once the compositor has drawn it there.
+  std::string rgba;
+  auto at = [&](int x, int y) { return rgba.substr((size_t(y) * 1280 + size_t(x)) * 4, 4); };
+  std::string green("\x00\xff\x00\xff", 4), backdrop("\x33\x66\x99\xff", 4);
+  e2e::Child::Ending ending;
+  auto deadline = Clock::now() + 20s;
+  do {
+    ending = run({"shot", "--out", shot});
+    ASSERT_EQ(ending.code, 0) << ending.err;
+    e2e::Child decode({"stream", "-map", "rgba", "-storage-type", "char", shot, "-"});
+    rgba = decode.readOut(1280 * 720 * 4);
+    decode.wait();
+    ASSERT_EQ(rgba.size(), 1280u * 720u * 4u);
+  } while (at(100, 50) != green && Clock::now() < deadline);
+  EXPECT_EQ(ending.out, "{\"width\":1280,\"height\":720,\"scale\":1.0}\n");
+  EXPECT_EQ(at(100, 50), green);
+  EXPECT_EQ(at(299, 149), green);
+  EXPECT_EQ(at(300, 149), backdrop);
+  EXPECT_EQ(session.chooserRuns(), 0);
+}
+
 TEST_F(Portal, ARefusalEndsWithThree) {
   session.chooserAnswers("");
   auto ending = run({"--verbose"});
