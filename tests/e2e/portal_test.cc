@@ -276,8 +276,8 @@ TEST_F(Portal, SigtermEndsWithZeroAndTheSessionWithIt) {
   EXPECT_TRUE(e2e::eventually([&] { return !streaming(); }));
 }
 
-// A stream ends when the portal's backend or PipeWire goes away, each with
-// its own message.
+// A stream ends when the portal, its backend or PipeWire goes away, each
+// with its own message.
 TEST(PortalStream, StopsWithTwoWhenThePortalOrPipeWireGoes) {
   struct Case {
     std::string gone;
@@ -286,6 +286,8 @@ TEST(PortalStream, StopsWithTwoWhenThePortalOrPipeWireGoes) {
   } cases[] = {
       {"the portal's backend", [](const e2e::WaylandSession& s) { return s.portalBackend(); },
        "pellix-capture: the capture stopped: the desktop ended its screencast stream (PipeWire node "},
+      {"the portal", [](const e2e::WaylandSession& s) { return s.portal(); },
+       "pellix-capture: the capture stopped: the desktop's screencast portal went away\n"},
       {"PipeWire", [](const e2e::WaylandSession& s) { return s.pipewire(); },
        "pellix-capture: the capture stopped: PipeWire went away (its connection broke)\n"},
   };

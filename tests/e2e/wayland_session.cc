@@ -71,6 +71,12 @@ pid_t pidIn(const std::string& file) {
 std::string WaylandSession::pipewireObjects() const { return output({"pw-dump"}, environment_); }
 
 pid_t WaylandSession::pipewire() const { return pidIn(environment_.at("XDG_RUNTIME_DIR") + "/pipewire.pid"); }
+pid_t WaylandSession::portal() const {
+  auto found = output({"pgrep", "-s", std::to_string(getsid(compositor_)), "-f", "^/usr/libexec/xdg-desktop-portal$"},
+                      environment_);
+  return pid_t(std::stol(found));
+}
+
 pid_t WaylandSession::portalBackend() const { return pidIn(environment_.at("XDG_RUNTIME_DIR") + "/portal.pid"); }
 
 void WaylandSession::chooserAnswers(const std::string& answer) const {

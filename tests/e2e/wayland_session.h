@@ -39,8 +39,9 @@ class WaylandSession {
   pid_t compositor() const { return compositor_; }
   // PipeWire's objects, as pw-dump gives them (JSON).
   std::string pipewireObjects() const;
-  // PipeWire's and the portal backend's processes.
+  // PipeWire's, the portal's (once D-Bus started it) and its backend's processes.
   pid_t pipewire() const;
+  pid_t portal() const;
   pid_t portalBackend() const;
   // What the portal's output chooser answers from now on: an output's name,
   // or "" to cancel; and how often it has run.

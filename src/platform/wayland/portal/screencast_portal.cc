@@ -94,11 +94,24 @@ ScreencastPortal::ScreencastPortal() {
   if ((r = sd_bus_get_unique_name(bus_, &unique)) < 0) throw busFailure("cannot be reached", r);
   // ":1.42" becomes "1_42" in the paths of our requests.
   for (const char* c = unique + 1; *c; c++) sender_ += *c == '.' ? '_' : *c;
+  // A portal that goes away while asking would leave a request unanswered.
+  r = sd_bus_match_signal(
+      bus_, &vanished_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+      [](sd_bus_message* m, void* data, sd_bus_error*) {
+        const char *name = nullptr, *before = nullptr, *after = nullptr;
+        if (sd_bus_message_read(m, "sss", &name, &before, &after) >= 0 && std::string(name) == portalName &&
+            after[0] == '\0')
+          static_cast<ScreencastPortal*>(data)->gone_ = true;
+        return 0;
+      },
+      this);
+  if (r < 0) throw busFailure("cannot be watched", r);
 }
 
 ScreencastPortal::~ScreencastPortal() {
   close();
   sd_bus_slot_unref(closed_);
+  sd_bus_slot_unref(vanished_);
   sd_bus_flush_close_unref(bus_);
 }
 
@@ -136,6 +149,7 @@ std::shared_ptr<ScreencastPortal::Response> ScreencastPortal::ask(
   }
   // The user may take their time over a dialog: no deadline.
   while (!response->came) {
+    if (gone_) throw Error{failedToStart, std::string("the desktop's screencast portal went away before it answered ") + method};
     r = sd_bus_process(bus_, nullptr);
     if (r > 0) continue;
     if (r >= 0) r = sd_bus_wait(bus_, UINT64_MAX);
@@ -231,6 +245,7 @@ std::optional<Error> ScreencastPortal::process() {
   while ((r = sd_bus_process(bus_, nullptr)) > 0) {
   }
   if (ended_) return Error{streamStopped, "the desktop closed the screencast session"};
+  if (gone_) return Error{streamStopped, "the desktop's screencast portal went away"};
   if (r < 0 && r != -EINTR)
     return Error{streamStopped, "the session bus, which holds the screencast session, went away (" + described(r) + ")"};
   return std::nullopt;

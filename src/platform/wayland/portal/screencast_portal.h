@@ -60,7 +60,9 @@ class ScreencastPortal {
   std::string sender_;  // our unique name as request paths spell it
   std::string session_;
   sd_bus_slot* closed_ = nullptr;
-  bool ended_ = false;
+  sd_bus_slot* vanished_ = nullptr;
+  bool ended_ = false;  // the session is over
+  bool gone_ = false;   // the portal left the bus
   unsigned requests_ = 0;
 };
 
