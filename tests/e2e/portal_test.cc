@@ -276,19 +276,42 @@ TEST_F(Portal, SigtermEndsWithZeroAndTheSessionWithIt) {
   EXPECT_TRUE(e2e::eventually([&] { return !streaming(); }));
 }
 
-// A stream ends when the portal, its backend or PipeWire goes away, each
-// with its own message.
-TEST(PortalStream, StopsWithTwoWhenThePortalOrPipeWireGoes) {
+// Says Closed on every screencast session of the portal, as the portal does
+// when the desktop ends the sharing (GNOME's indicator); the wlroots backend
+// never has it say so.
+void closeSessions(const e2e::WaylandSession& session) {
+  std::vector<std::string> asUser;
+  if (geteuid() == 0) asUser = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  auto busctl = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"busctl", "--user"});
+    arguments.insert(arguments.begin(), asUser.begin(), asUser.end());
+    e2e::Child child(arguments, session.environment());
+    child.closeIn();
+    return child.wait().out;
+  };
+  std::istringstream paths(busctl({"--list", "tree", "org.freedesktop.portal.Desktop"}));
+  for (std::string path; std::getline(paths, path);)
+    if (path.find("/session/") != std::string::npos)
+      busctl({"emit", path, "org.freedesktop.portal.Session", "Closed", "a{sv}", "0"});
+}
+
+// A stream ends when the desktop closes its session, or the portal, its
+// backend or PipeWire goes away, each with its own message.
+TEST(PortalStream, StopsWithTwoWhenTheSessionThePortalOrPipeWireGoes) {
+  auto killing = [](pid_t (e2e::WaylandSession::*process)() const) {
+    return [process](const e2e::WaylandSession& s) { kill((s.*process)(), SIGKILL); };
+  };
   struct Case {
     std::string gone;
-    std::function<pid_t(const e2e::WaylandSession&)> process;
+    std::function<void(const e2e::WaylandSession&)> end;
     std::string message;  // the start of standard error
   } cases[] = {
-      {"the portal's backend", [](const e2e::WaylandSession& s) { return s.portalBackend(); },
+      {"the session", closeSessions, "pellix-capture: the capture stopped: the desktop closed the screencast session\n"},
+      {"the portal's backend", killing(&e2e::WaylandSession::portalBackend),
        "pellix-capture: the capture stopped: the desktop ended its screencast stream (PipeWire node "},
-      {"the portal", [](const e2e::WaylandSession& s) { return s.portal(); },
+      {"the portal", killing(&e2e::WaylandSession::portal),
        "pellix-capture: the capture stopped: the desktop's screencast portal went away\n"},
-      {"PipeWire", [](const e2e::WaylandSession& s) { return s.pipewire(); },
+      {"PipeWire", killing(&e2e::WaylandSession::pipewire),
        "pellix-capture: the capture stopped: PipeWire went away (its connection broke)\n"},
   };
   for (auto& c : cases) {
@@ -299,7 +322,7 @@ TEST(PortalStream, StopsWithTwoWhenThePortalOrPipeWireGoes) {
     environment["XDG_STATE_HOME"] = environment["XDG_RUNTIME_DIR"] + "/state";
     e2e::UnprivilegedTool tool({}, environment);
     ASSERT_EQ(tool->readOut(1280 * 720 * 4).size(), 1280u * 720u * 4u) << tool->waitErr("", 100ms);
-    kill(c.process(session), SIGKILL);
+    c.end(session);
     auto ending = tool->wait();
     EXPECT_EQ(ending.code, 2);
     EXPECT_EQ(ending.err.rfind(c.message, 0), 0u) << ending.err;
