@@ -115,7 +115,10 @@ void PortalStream::setUp() {
   if (grant.restoreToken) {
     if (!tokens_.save(shown.displayID, *grant.restoreToken)) {
       std::lock_guard lock(noteLock_);
-      note_ = "the desktop's permission could not be kept in " + tokens_.path(shown.displayID) + ": it will ask again";
+      note_ = tokens_.kept() ? "the desktop's permission could not be kept in " + tokens_.path(shown.displayID) +
+                                   ": it will ask again"
+                             : "neither XDG_STATE_HOME nor HOME is set, so the desktop's permission is not kept: it "
+                               "will ask again";
     }
   } else {
     tokens_.forget(asked);  // spent

@@ -29,6 +29,8 @@ class Tokens {
   // new one), private to the user. False when it cannot be written.
   bool save(uint32_t displayID, const std::string& token) const;
   void forget(uint32_t displayID) const;
+  // Whether there is a folder to keep tokens in.
+  bool kept() const { return folder_.has_value(); }
   std::string path(uint32_t displayID) const;
 
  private:
