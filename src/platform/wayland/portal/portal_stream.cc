@@ -112,17 +112,7 @@ void PortalStream::setUp() {
   auto listed = displays(connection.outputs());
   bool matched = matchingDisplay(grant.streams.front(), listed).has_value();
   Display shown = sharedDisplay(grant.streams.front(), listed);
-  if (grant.restoreToken) {
-    if (!tokens_.save(shown.displayID, *grant.restoreToken)) {
-      std::lock_guard lock(noteLock_);
-      note_ = tokens_.kept() ? "the desktop's permission could not be kept in " + tokens_.path(shown.displayID) +
-                                   ": it will ask again"
-                             : "neither XDG_STATE_HOME nor HOME is set, so the desktop's permission is not kept: it "
-                               "will ask again";
-    }
-  } else {
-    tokens_.forget(asked);  // spent
-  }
+  keepToken(grant.restoreToken, shown.displayID, asked);
   if (matched && shown.displayID != asked)
     throw Error{failedToStart, "the desktop shared " + named(shown) + ", not " + named(filter_.display) +
                                    " that was asked for"};
@@ -151,6 +141,22 @@ void PortalStream::setUp() {
   consumer_->watch(portal_->fd());
 }
 
+void PortalStream::keepToken(const std::optional<std::string>& token, uint32_t shown, uint32_t asked) {
+  if (!token) {
+    tokens_.forget(asked);  // spent
+    return;
+  }
+  if (tokens_.save(shown, *token)) return;
+  addNote(tokens_.kept() ? "the desktop's permission could not be kept in " + tokens_.path(shown) + ": it will ask again"
+                         : "neither XDG_STATE_HOME nor HOME is set, so the desktop's permission is not kept: it will "
+                           "ask again");
+}
+
+void PortalStream::addNote(const std::string& line) {
+  std::lock_guard lock(noteLock_);
+  note_ += (note_.empty() ? "" : "; ") + line;
+}
+
 Display PortalStream::sharedDisplay(const SharedStream& stream, const std::vector<Display>& displays) {
   if (displays.empty()) throw Error{failedToStart, "the Wayland compositor lists no display"};
   if (auto match = matchingDisplay(stream, displays)) return displays[*match];
@@ -159,9 +165,8 @@ Display PortalStream::sharedDisplay(const SharedStream& stream, const std::vecto
                                (stream.x && stream.y ? " at " + std::to_string(*stream.x) + "," + std::to_string(*stream.y)
                                                      : "")
                          : "of no given size";
-  std::lock_guard lock(noteLock_);
-  note_ = "the desktop's stream (" + seen + ") matches no listed display: it is taken as the main display, " +
-          named(displays.front());
+  addNote("the desktop's stream (" + seen + ") matches no listed display: it is taken as the main display, " +
+          named(displays.front()));
   return displays.front();
 }
 

@@ -53,6 +53,9 @@ class PortalStream : public Stream {
   void setUp();
   // The display the portal's stream shows: the one it matches, else the main one.
   Display sharedDisplay(const SharedStream& stream, const std::vector<Display>& displays);
+  // Keeps the portal's new token for the display shown, or forgets the spent one.
+  void keepToken(const std::optional<std::string>& token, uint32_t shown, uint32_t asked);
+  void addNote(const std::string& line);
   void copyFirstFrame(Connection& connection, uint32_t displayID);
   // Packs `buffer` into a free slot and hands it to the outputs.
   void deliver(const ScreenBuffer& buffer, const std::optional<std::vector<Box>>& damage);
