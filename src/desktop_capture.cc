@@ -41,7 +41,8 @@ platform::Capture& DesktopCapture::pictures() {
     auto wayland = std::make_unique<platform::WaylandCapture>();
     auto choice = platform::chooseBackend(variable, [&] { return wayland->look(); });
     note_ = choice.note;
-    if (choice.backend == platform::Backend::wayland)
+    if (choice.backend == platform::Backend::portal) wayland->usePortal();
+    if (choice.backend == platform::Backend::wayland || choice.backend == platform::Backend::portal)
       pictures_ = std::move(wayland);
     else if (choice.backend == platform::Backend::x11)
       pictures_ = std::make_unique<platform::X11Capture>();

@@ -11,18 +11,20 @@ BackendChoice chooseBackend(const std::function<std::optional<std::string>(const
   if (auto chosen = set("PELLIX_CAPTURE_BACKEND")) {
     if (*chosen == "x11") return {Backend::x11, "", ""};
     if (*chosen == "wayland") return {Backend::wayland, "", ""};
-    return {std::nullopt, "PELLIX_CAPTURE_BACKEND is \"" + *chosen + "\", but it takes x11 or wayland", ""};
+    if (*chosen == "portal") return {Backend::portal, "", ""};
+    return {std::nullopt, "PELLIX_CAPTURE_BACKEND is \"" + *chosen + "\", but it takes x11, wayland or portal", ""};
   }
   auto wayland = set("WAYLAND_DISPLAY");
   auto x = set("DISPLAY");
   if (!wayland) return {Backend::x11, "", ""};  // the X server says when DISPLAY is unset too
   WaylandLook found = look();
   if (found.answers && found.screencopy) return {Backend::wayland, "", ""};
-  std::string compositor = found.answers
-                               ? "the Wayland compositor at " + *wayland +
-                                     " does not offer screencopy (zwlr_screencopy_manager_v1; GNOME and KDE "
-                                     "do not, and are not served yet)"
-                               : "no Wayland compositor answers at " + *wayland;
+  if (found.answers)
+    return {Backend::portal, "",
+            "the Wayland compositor at " + *wayland +
+                " does not offer screencopy (GNOME and KDE do not): capturing through the desktop's screencast "
+                "portal, which asks the user once"};
+  std::string compositor = "no Wayland compositor answers at " + *wayland;
   if (x)
     return {Backend::x11, "", compositor + ": capturing through the X server " + *x + ", which sees X programs only"};
   return {std::nullopt, compositor + ", and there is no X server to fall back on (DISPLAY is not set)", ""};

@@ -1,8 +1,8 @@
 // Which display server serves the capture jobs, chosen from the environment:
-// PELLIX_CAPTURE_BACKEND (x11 or wayland) when set; else the Wayland
-// compositor in WAYLAND_DISPLAY when it answers and offers screencopy; else
-// the X server in DISPLAY (on GNOME or KDE that is XWayland, which sees X
-// programs only); else why nothing can serve.
+// PELLIX_CAPTURE_BACKEND (x11, wayland or portal) when set; else the Wayland
+// compositor in WAYLAND_DISPLAY when it answers: through screencopy where it
+// offers that, else through the desktop's screencast portal (GNOME, KDE);
+// else the X server in DISPLAY; else why nothing can serve.
 #pragma once
 
 #include <functional>
@@ -11,7 +11,9 @@
 
 namespace platform {
 
-enum class Backend { x11, wayland };
+// portal: the Wayland compositor lists the displays, the screencast portal
+// and PipeWire deliver their pictures.
+enum class Backend { x11, wayland, portal };
 
 // What a look at the compositor in WAYLAND_DISPLAY found.
 struct WaylandLook {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/error.h"
 #include "platform/queue.h"
@@ -40,6 +41,9 @@ class Stream {
   // Completions run once, on a thread of the backend's choosing.
   virtual void startCapture(Completion completion) = 0;
   virtual void stopCapture(Completion completion) = 0;
+  // A progress line on what the start found worth saying, or empty. Read
+  // once the start has completed.
+  virtual std::string note() { return {}; }
 };
 
 // Starts the capture and waits for its completion; throws its error.

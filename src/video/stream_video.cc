@@ -46,6 +46,7 @@ void streamVideo(const Options& options, platform::Capture& capture, const platf
   auto framesQueue = std::make_shared<platform::SerialQueue>("pellix.frames");
   if (auto error = stream->addStreamOutput(*frames, platform::OutputType::screen, framesQueue)) throw *error;
   platform::startAndWait(*stream);
+  if (auto note = stream->note(); !note.empty()) say(options.verbose, note);
 
   std::string size = std::to_string(width) + "x" + std::to_string(height);
   if (windowCapture) {

@@ -209,27 +209,34 @@ constexpr uid_t nobody = 65534;  // and its group, "nogroup", on Debian
 
 }  // namespace
 
-Child::Ending runUnprivileged(const std::vector<std::string>& arguments, const Environment& environment) {
+UnprivilegedTool::UnprivilegedTool(const std::vector<std::string>& arguments, const Environment& environment) {
   std::vector<std::string> command = tool(arguments);
-  std::filesystem::path copy;
   if (geteuid() == 0) {
     // The build tree may sit where that user cannot reach (/root): a copy of
     // the tool in a folder of its own, open to everyone, runs instead.
     char folder[] = "/tmp/pellix-unprivileged-XXXXXX";
     if (!mkdtemp(folder)) throw std::runtime_error("cannot make a folder in /tmp");
     chmod(folder, 0755);
-    copy = std::filesystem::path(folder) / "pellix-capture";
+    copy_ = folder;
+    auto copy = std::filesystem::path(folder) / "pellix-capture";
     std::filesystem::copy_file(PELLIX_BINARY, copy);
     chmod(copy.c_str(), 0755);
     command.front() = copy.string();
     std::string id = std::to_string(nobody);
     command.insert(command.begin(), {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
   }
-  Child child(command, environment);
-  child.closeIn();
-  auto ending = child.wait();
-  if (!copy.empty()) std::filesystem::remove_all(copy.parent_path());
-  return ending;
+  child_ = std::make_unique<Child>(command, environment);
+}
+
+UnprivilegedTool::~UnprivilegedTool() {
+  child_.reset();
+  if (!copy_.empty()) std::filesystem::remove_all(copy_);
+}
+
+Child::Ending runUnprivileged(const std::vector<std::string>& arguments, const Environment& environment) {
+  UnprivilegedTool tool(arguments, environment);
+  tool->closeIn();
+  return tool->wait();
 }
 
 void makeReadOnly(const std::string& folder) {

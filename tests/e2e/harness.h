@@ -73,6 +73,22 @@ std::vector<std::string> tool(const std::vector<std::string>& arguments);
 // "nobody" when we are the superuser, whom they do not stop.
 Child::Ending runUnprivileged(const std::vector<std::string>& arguments, const Environment& environment = {});
 
+// pellix-capture started with `arguments` as runUnprivileged runs it, for
+// tests that read it while it runs. Removes its copy at the end.
+class UnprivilegedTool {
+ public:
+  UnprivilegedTool(const std::vector<std::string>& arguments, const Environment& environment = {});
+  ~UnprivilegedTool();
+  UnprivilegedTool(const UnprivilegedTool&) = delete;
+  UnprivilegedTool& operator=(const UnprivilegedTool&) = delete;
+  Child* operator->() { return child_.get(); }
+  Child& operator*() { return *child_; }
+
+ private:
+  std::string copy_;  // the copy's folder, or empty
+  std::unique_ptr<Child> child_;
+};
+
 // Gives `folder` to the user that runUnprivileged runs as, with mode 0555:
 // that user may list it but not write into it. Its parents must let that
 // user through.

@@ -27,9 +27,13 @@ std::string output(const std::vector<std::string>& command, const Environment& e
 
 }  // namespace
 
-WaylandSession::WaylandSession(int width, int height) {
+WaylandSession::WaylandSession(int width, int height, Portal portal) {
+  std::string backend = portal == Portal::built ? PORTAL_BACKEND
+                        : portal == Portal::debian ? "/usr/libexec/xdg-desktop-portal-wlr"
+                                                   : "";
   script_ = std::make_unique<Child>(
-      std::vector<std::string>{"bash", WAYLAND_SESSION, std::to_string(width), std::to_string(height)});
+      std::vector<std::string>{"bash", WAYLAND_SESSION, std::to_string(width), std::to_string(height)},
+      Environment{{"PELLIX_PORTAL_BACKEND", backend}});
   for (;;) {
     auto line = script_->readLine(std::chrono::seconds(30));
     if (!line) throw std::runtime_error("the Wayland session did not start: " + script_->waitErr("", std::chrono::milliseconds(100)));
@@ -52,6 +56,39 @@ WaylandSession::~WaylandSession() {
 }
 
 Environment WaylandSession::environment() const { return environment_; }
+
+namespace {
+
+pid_t pidIn(const std::string& file) {
+  std::ifstream in(file);
+  pid_t pid = -1;
+  if (!(in >> pid)) throw std::runtime_error("no process id in " + file);
+  return pid;
+}
+
+}  // namespace
+
+std::string WaylandSession::pipewireObjects() const { return output({"pw-dump"}, environment_); }
+
+pid_t WaylandSession::pipewire() const { return pidIn(environment_.at("XDG_RUNTIME_DIR") + "/pipewire.pid"); }
+pid_t WaylandSession::portal() const {
+  auto found = output({"pgrep", "-s", std::to_string(getsid(compositor_)), "-f", "^/usr/libexec/xdg-desktop-portal$"},
+                      environment_);
+  return pid_t(std::stol(found));
+}
+
+pid_t WaylandSession::portalBackend() const { return pidIn(environment_.at("XDG_RUNTIME_DIR") + "/portal.pid"); }
+
+void WaylandSession::chooserAnswers(const std::string& answer) const {
+  std::ofstream(environment_.at("XDG_RUNTIME_DIR") + "/chooser-answer") << (answer.empty() ? "" : answer + "\n");
+}
+
+int WaylandSession::chooserRuns() const {
+  std::ifstream in(environment_.at("XDG_RUNTIME_DIR") + "/chooser-runs");
+  int runs = 0;
+  for (std::string line; std::getline(in, line);) runs++;
+  return runs;
+}
 
 void WaylandSession::sway(const std::string& command) const {
   auto answer = nlohmann::json::parse(output({"swaymsg", "-r", command}, environment_));

@@ -1,7 +1,8 @@
 // A private headless Wayland session for end-to-end tests: sway as the user
 // nobody with PipeWire, WirePlumber and a D-Bus session bus, started by
 // tools/wayland_session.sh. The output HEADLESS-1 sits at 0,0 with the
-// background #336699; root reaches its sockets, so the tool runs as we do.
+// background #336699; root reaches its sockets, so the tool runs as we do,
+// except with the portal: root cannot call nobody's session bus.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -13,11 +14,16 @@
 
 namespace e2e {
 
+// Which screencast portal the session serves: none, the wlroots backend
+// built for the tests (tools/portal/build_backend.sh), or Debian's own copy,
+// which refuses every start on a machine without a GPU.
+enum class Portal { none, built, debian };
+
 class WaylandSession {
  public:
   static constexpr uint32_t background = 0x336699;
 
-  WaylandSession(int width = 1280, int height = 720);
+  WaylandSession(int width = 1280, int height = 720, Portal portal = Portal::none);
   // Stops every process of the session.
   ~WaylandSession();
   WaylandSession(const WaylandSession&) = delete;
@@ -31,6 +37,16 @@ class WaylandSession {
   nlohmann::json ask(const std::string& type) const;
   // sway's own process, for tests that kill the compositor.
   pid_t compositor() const { return compositor_; }
+  // PipeWire's objects, as pw-dump gives them (JSON).
+  std::string pipewireObjects() const;
+  // PipeWire's, the portal's (once D-Bus started it) and its backend's processes.
+  pid_t pipewire() const;
+  pid_t portal() const;
+  pid_t portalBackend() const;
+  // What the portal's output chooser answers from now on: an output's name,
+  // or "" to cancel; and how often it has run.
+  void chooserAnswers(const std::string& answer) const;
+  int chooserRuns() const;
 
  private:
   std::unique_ptr<Child> script_;

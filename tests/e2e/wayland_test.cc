@@ -400,7 +400,7 @@ TEST_F(Wayland, TheDisplayServerIsChosenFromTheEnvironment) {
                                       "at wayland-nowhere, and there is no X server to fall back on (DISPLAY is not "
                                       "set)\n"},
       {x.display(), wayland, "xorg", "", "pellix-capture: the capture could not start: PELLIX_CAPTURE_BACKEND is "
-                                         "\"xorg\", but it takes x11 or wayland\n"},
+                                         "\"xorg\", but it takes x11, wayland or portal\n"},
   };
   for (auto& c : cases) {
     SCOPED_TRACE("DISPLAY=" + c.display + " WAYLAND_DISPLAY=" + c.waylandDisplay + " backend=" + c.backend);

@@ -8,7 +8,7 @@ namespace {
 
 using platform::Backend;
 
-TEST(ChooseBackend, FollowsTheOverrideThenAScreencopyCompositorThenTheXServer) {
+TEST(ChooseBackend, FollowsTheOverrideThenTheCompositorThenTheXServer) {
   struct Case {
     std::map<std::string, std::string> environment;
     platform::WaylandLook look;
@@ -19,26 +19,26 @@ TEST(ChooseBackend, FollowsTheOverrideThenAScreencopyCompositorThenTheXServer) {
       {{{"DISPLAY", ":1"}}, {}, Backend::x11, "", "", false},
       {{{"WAYLAND_DISPLAY", "wayland-1"}}, {true, true}, Backend::wayland, "", "", true},
       {{{"WAYLAND_DISPLAY", "wayland-1"}, {"DISPLAY", ":1"}}, {true, true}, Backend::wayland, "", "", true},
-      // GNOME or KDE: XWayland serves, and the note says what that means.
+      // GNOME or KDE: the screencast portal serves, with or without XWayland.
       {{{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}},
        {true, false},
-       Backend::x11,
+       Backend::portal,
        "",
-       "the Wayland compositor at wayland-0 does not offer screencopy (zwlr_screencopy_manager_v1; GNOME and KDE do "
-       "not, and are not served yet): capturing through the X server :0, which sees X programs only",
+       "the Wayland compositor at wayland-0 does not offer screencopy (GNOME and KDE do not): capturing through the "
+       "desktop's screencast portal, which asks the user once",
+       true},
+      {{{"WAYLAND_DISPLAY", "wayland-0"}},
+       {true, false},
+       Backend::portal,
+       "",
+       "the Wayland compositor at wayland-0 does not offer screencopy (GNOME and KDE do not): capturing through the "
+       "desktop's screencast portal, which asks the user once",
        true},
       {{{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}},
        {false, false},
        Backend::x11,
        "",
        "no Wayland compositor answers at wayland-0: capturing through the X server :0, which sees X programs only",
-       true},
-      {{{"WAYLAND_DISPLAY", "wayland-0"}},
-       {true, false},
-       std::nullopt,
-       "the Wayland compositor at wayland-0 does not offer screencopy (zwlr_screencopy_manager_v1; GNOME and KDE do "
-       "not, and are not served yet), and there is no X server to fall back on (DISPLAY is not set)",
-       "",
        true},
       {{{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ""}},
        {false, false},
@@ -53,11 +53,13 @@ TEST(ChooseBackend, FollowsTheOverrideThenAScreencopyCompositorThenTheXServer) {
       {{{"PELLIX_CAPTURE_BACKEND", "x11"}, {"WAYLAND_DISPLAY", "wayland-1"}}, {true, true}, Backend::x11, "", "",
        false},
       {{{"PELLIX_CAPTURE_BACKEND", "wayland"}, {"DISPLAY", ":1"}}, {}, Backend::wayland, "", "", false},
+      {{{"PELLIX_CAPTURE_BACKEND", "portal"}, {"WAYLAND_DISPLAY", "wayland-1"}}, {true, true}, Backend::portal, "",
+       "", false},
       {{{"PELLIX_CAPTURE_BACKEND", ""}, {"DISPLAY", ":1"}}, {}, Backend::x11, "", "", false},
       {{{"PELLIX_CAPTURE_BACKEND", "Wayland"}, {"DISPLAY", ":1"}},
        {},
        std::nullopt,
-       "PELLIX_CAPTURE_BACKEND is \"Wayland\", but it takes x11 or wayland",
+       "PELLIX_CAPTURE_BACKEND is \"Wayland\", but it takes x11, wayland or portal",
        "",
        false},
   };

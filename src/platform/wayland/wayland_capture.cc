@@ -2,10 +2,12 @@
 
 #include <time.h>
 
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/wayland/connection.h"
 #include "platform/wayland/one_shot.h"
+#include "platform/wayland/portal/portal_stream.h"
 #include "platform/wayland/stream.h"
 #include "platform/wayland/target.h"
 
@@ -18,6 +20,7 @@ struct WaylandCapture::State {
   std::mutex lock;
   std::unique_ptr<wayland::Connection> connection;
   std::optional<Error> failure;
+  bool portal = false;
 
   // The connection with what the compositor said so far, or why there is none.
   wayland::Connection& fresh() {
@@ -68,8 +71,29 @@ ContentFilter WaylandCapture::windowFilter(const Window&) { throw wayland::windo
 std::unique_ptr<Stream> WaylandCapture::makeStream(const ContentFilter& filter,
                                                    const StreamConfiguration& configuration,
                                                    StreamDelegate& delegate) {
+  if (state_->portal) {
+    wayland::portal::Tokens tokens(wayland::portal::tokenFolder([](const std::string& name) {
+      const char* value = getenv(name.c_str());
+      return value ? std::optional<std::string>(value) : std::nullopt;
+    }));
+    return std::make_unique<wayland::portal::PortalStream>(filter, configuration, delegate, std::move(tokens));
+  }
   return std::make_unique<wayland::WaylandStream>(filter, configuration, delegate);
 }
+
+bool WaylandCapture::takesScreenshots() {
+  if (!state_->portal) return true;
+  // A screencopy `copy` answers at once even on a still screen, where a
+  // portal's stream may send nothing until something changes.
+  std::lock_guard lock(state_->lock);
+  try {
+    return state_->fresh().screencopy() != nullptr;
+  } catch (const Error&) {
+    return false;  // the stream says why
+  }
+}
+
+void WaylandCapture::usePortal() { state_->portal = true; }
 
 Picture WaylandCapture::captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) {
   std::lock_guard lock(state_->lock);

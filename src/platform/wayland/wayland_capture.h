@@ -1,7 +1,9 @@
-// The screen capture service on a wlroots compositor (sway, Hyprland, river,
-// labwc, Wayfire): its outputs are the displays, captured through the
-// screencopy protocol without a prompt. It names no windows and no
-// applications, so jobs that need them are refused. It connects on first use.
+// The screen capture service on a Wayland compositor: its outputs are the
+// displays, captured through the screencopy protocol without a prompt on
+// wlroots compositors (sway, Hyprland, river, labwc, Wayfire), or through the
+// desktop's screencast portal and PipeWire once the user agreed (GNOME, KDE,
+// any desktop with a portal). It names no windows and no applications, so
+// jobs that need them are refused. It connects on first use.
 #pragma once
 
 #include <memory>
@@ -16,14 +18,15 @@ class WaylandCapture : public Capture {
   WaylandCapture();
   ~WaylandCapture() override;
 
-  bool allowed() override { return true; }  // screencopy asks no one
+  // Screencopy asks no one; the portal asks the user when a stream starts.
+  bool allowed() override { return true; }
   uint32_t mainDisplayID() override;
   ShareableContent shareableContent() override;
   std::optional<DisplayMode> displayMode(uint32_t displayID) override;
   ContentFilter windowFilter(const Window& window) override;
   std::unique_ptr<Stream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                      StreamDelegate& delegate) override;
-  bool takesScreenshots() override { return true; }
+  bool takesScreenshots() override;
   Picture captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) override;
   std::optional<Error> refusesWindows() override;
   std::optional<Error> refusesLeavingOut() override;
@@ -33,6 +36,9 @@ class WaylandCapture : public Capture {
   // Whether a compositor answers at WAYLAND_DISPLAY, and offers screencopy.
   // The connection stays for the listing and the screenshot.
   WaylandLook look();
+  // Streams come through the screencast portal from now on; screenshots too
+  // where the compositor offers no screencopy.
+  void usePortal();
 
  private:
   struct State;
