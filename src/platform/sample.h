@@ -31,6 +31,10 @@ struct PixelBuffer {
   size_t bytesPerRow = 0;
   size_t width = 0, height = 0;
   std::shared_ptr<const void> owner;  // keeps the memory alive
+  // The memory is frame memory (platform/frame_memory.h) that never changes
+  // once handed and holds no other picture later: a sink may keep it as its
+  // frame instead of copying it.
+  bool keepable = false;
 };
 
 // A rectangle of a pixel buffer's pixels.

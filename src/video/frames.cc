@@ -24,9 +24,10 @@ void Frames::stream(platform::Stream&, const platform::SampleBuffer& sample, pla
 
   // What the stream says did not change is shared with the frame before.
   bool sameBuffer = pixels.width == bufferWidth_ && pixels.height == bufferHeight_;
-  Frame frame = previous && sameBuffer && sample.changed
-                    ? PackedFrame::update(previous, pixels, *sample.changed)
-                    : PackedFrame::pack(pixels, size_t(width), size_t(height));
+  Frame frame = PackedFrame::adopt(pixels, size_t(width), size_t(height));
+  if (!frame)
+    frame = previous && sameBuffer && sample.changed ? PackedFrame::update(previous, pixels, *sample.changed)
+                                                     : PackedFrame::pack(pixels, size_t(width), size_t(height));
   bufferWidth_ = pixels.width;
   bufferHeight_ = pixels.height;
 #ifdef __SSE2__

@@ -64,10 +64,10 @@ class PackedFrame::Builder {
   }
 
   // New bytes in memory of the frame's own.
-  void own(uint8_t* data, size_t bytes, std::shared_ptr<const FrameBytes> memory) {
+  void own(uint8_t* data, size_t bytes, const std::shared_ptr<const FrameBytes>& memory) {
     if (own_ == none) {
       own_ = into_.memory_.size();
-      into_.memory_.push_back(std::move(memory));
+      into_.memory_.push_back({memory, platform::frameMemoryLength(memory->size())});
     }
     add(data, bytes, own_);
   }
@@ -122,7 +122,23 @@ std::shared_ptr<const PackedFrame> PackedFrame::pack(const platform::PixelBuffer
   frame->spans_ = {{memory->data(), memory->size()}};
   frame->starts_ = {0};
   frame->owners_ = {0};
-  frame->memory_ = {std::move(memory)};
+  frame->memory_ = {{memory, platform::frameMemoryLength(memory->size())}};
+  return frame;
+}
+
+std::shared_ptr<const PackedFrame> PackedFrame::adopt(const platform::PixelBuffer& pixels, size_t width,
+                                                      size_t height) {
+  if (!pixels.keepable || !pixels.owner || pixels.width != width || pixels.height != height ||
+      pixels.bytesPerRow != width * 4 || width * height == 0)
+    return nullptr;
+  auto frame = std::make_shared<PackedFrame>();
+  frame->width_ = width;
+  frame->height_ = height;
+  frame->size_ = width * height * 4;
+  frame->spans_ = {{const_cast<uint8_t*>(pixels.baseAddress), frame->size_}};
+  frame->starts_ = {0};
+  frame->owners_ = {0};
+  frame->memory_ = {{pixels.owner, platform::frameMemoryLength(frame->size_)}};
   return frame;
 }
 
@@ -159,7 +175,7 @@ std::shared_ptr<const PackedFrame> PackedFrame::update(const std::shared_ptr<con
   // frames each shared for a sliver), or that lies in many pieces a row, is
   // packed whole instead.
   size_t kept = 0;
-  for (auto& m : frame->memory_) kept += platform::frameMemoryLength(m->size());
+  for (auto& m : frame->memory_) kept += m.length;
   if (kept > 2 * platform::frameMemoryLength(frame->size_) || frame->spans_.size() > 4 * height + 1)
     return pack(pixels, width, height);
   return frame;

@@ -22,6 +22,9 @@ class PackedFrame {
  public:
   // All of `pixels`, cut to width x height, zero where the buffer does not reach.
   static std::shared_ptr<const PackedFrame> pack(const platform::PixelBuffer& pixels, size_t width, size_t height);
+  // `pixels` as they are, when they can be kept (PixelBuffer::keepable) and
+  // are rows packed at width x height; none otherwise.
+  static std::shared_ptr<const PackedFrame> adopt(const platform::PixelBuffer& pixels, size_t width, size_t height);
   // `pixels`, which differ from what `previous` packed (a buffer of the same
   // size) only inside `changed`.
   static std::shared_ptr<const PackedFrame> update(const std::shared_ptr<const PackedFrame>& previous,
@@ -37,7 +40,11 @@ class PackedFrame {
   class Builder;
 
   size_t width_ = 0, height_ = 0, size_ = 0;
-  std::vector<std::shared_ptr<const FrameBytes>> memory_;  // what the spans point into
+  struct Memory {
+    std::shared_ptr<const void> owner;
+    size_t length;  // what it occupies
+  };
+  std::vector<Memory> memory_;  // what the spans point into
   std::vector<iovec> spans_;
   std::vector<size_t> starts_;  // where each span starts in the frame
   std::vector<size_t> owners_;  // which memory each span lies in

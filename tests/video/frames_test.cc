@@ -183,6 +183,30 @@ TEST(Frames, AFrameThatChangedInPartIsTheWholePictureAndLeavesEarlierFramesAlone
   for (auto& [frame, bytes] : held) ASSERT_EQ(frame->bytes(), bytes);
 }
 
+// Frame memory that never changes once handed is kept as it is; anything
+// else is copied.
+TEST(Frames, KeepsKeepableMemoryAsItIsAndCopiesTheRest) {
+  Sink sink(4, 3);
+  auto keepable = [](size_t width, size_t height, size_t bytesPerRow, bool keep) {
+    auto sample = platform::screenSample(width, height, bytesPerRow, platform::complete, gradient);
+    sample.imageBuffer->keepable = keep;
+    return sample;
+  };
+  struct Case {
+    size_t width, height, bytesPerRow;
+    bool keep, kept;
+  } cases[] = {{4, 3, 16, true, true}, {4, 3, 16, false, false}, {4, 3, 20, true, false}, {5, 3, 20, true, false},
+               {4, 2, 16, true, false}};
+  for (auto& c : cases) {
+    auto sample = keepable(c.width, c.height, c.bytesPerRow, c.keep);
+    sink.deliver(sample);
+    Frame frame = sink.frames.newest();
+    ASSERT_EQ(frame->spans().size(), 1u);
+    EXPECT_EQ(frame->spans()[0].iov_base == sample.imageBuffer->baseAddress, c.kept) << c.width << "x" << c.height;
+    EXPECT_EQ(frame->bytes(), expected(4, 3, c.width, c.height)) << c.width << "x" << c.height;
+  }
+}
+
 TEST(Frames, SaysFirstFrameOnce) {
   for (auto [w, h] : {std::pair{4, 3}, {0, 3}, {4, 0}}) {
     Sink sink(w, h, true);

@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include "platform/frame_memory.h"
 #include "platform/wayland/connection.h"
 #include "platform/wayland/outputs.h"
 #include "platform/wayland/portal/pipewire_consumer.h"
@@ -180,26 +181,44 @@ void PortalStream::copyFirstFrame(Connection& connection, uint32_t displayID) {
   if (copies.state() == Screencopy::State::ready) deliver(copies.buffer(), std::nullopt);
 }
 
+// A picture that changed all over is copied once, into frame memory the
+// sink keeps as it is; one that changed in part goes through a slot, saying
+// which part changed, so the sink copies only that.
 void PortalStream::deliver(const ScreenBuffer& buffer, const std::optional<std::vector<Box>>& damage) {
   FrameView whole{nullptr, slots_->width(), slots_->height(), area_.x, area_.y};
+  Box all{0, 0, whole.width, whole.height};
   bool resized = buffer.width != deliveredWidth_ || buffer.height != deliveredHeight_;
+  Box change;
   if (resized || !damage) {
-    slots_->changed({0, 0, whole.width, whole.height});
+    change = all;
     deliveredWidth_ = buffer.width;
     deliveredHeight_ = buffer.height;
   } else {
-    for (auto& box : *damage) slots_->changed(damagedPart(buffer, whole, box));
+    for (auto& box : *damage) change = united(change, damagedPart(buffer, whole, box));
   }
-  auto* slot = slots_->take();
-  if (!slot) return;  // every slot is still held: this change goes with the next frame
-  FrameView view = slots_->view(slot);
-  view.originX = area_.x;
-  view.originY = area_.y;
-  copyPart(buffer, view, slots_->stale(slot));
+  slots_->changed(change);
+  if (unhanded_) unhanded_ = united(*unhanded_, change);
 
   SampleBuffer sample;
   sample.attachments = std::vector<Attachment>{{{frameInfoStatus, int64_t(complete)}}};
-  sample.imageBuffer = slots_->hand(slot);
+  if (!unhanded_ || *unhanded_ == all) {
+    size_t bytes = size_t(all.width) * size_t(all.height) * 4;
+    auto* memory = static_cast<uint8_t*>(frameMemory(bytes));
+    std::shared_ptr<const void> owner(memory, [bytes](const void* m) { releaseFrameMemory(const_cast<void*>(m), bytes); });
+    copyPart(buffer, {memory, all.width, all.height, area_.x, area_.y}, all);
+    sample.imageBuffer = PixelBuffer{memory, size_t(all.width) * 4, size_t(all.width), size_t(all.height), owner, true};
+  } else {
+    auto* slot = slots_->take();
+    if (!slot) return;  // every slot is still held: this change goes with the next frame
+    FrameView view = slots_->view(slot);
+    view.originX = area_.x;
+    view.originY = area_.y;
+    copyPart(buffer, view, slots_->stale(slot));
+    sample.imageBuffer = slots_->hand(slot);
+    sample.changed = PixelBox{size_t(unhanded_->x), size_t(unhanded_->y), size_t(unhanded_->width),
+                              size_t(unhanded_->height)};
+  }
+  unhanded_ = Box{};
   sample.presentationTime = monotonicNow();
   std::lock_guard lock(outputsLock_);
   for (auto& o : outputs_)

@@ -83,6 +83,8 @@ class PortalStream : public Stream {
   uint32_t node_ = 0;
   Box area_;                                 // output pixels the frames show
   int deliveredWidth_ = 0, deliveredHeight_ = 0;  // the size of the last buffer
+  // What changed since the last frame handed out; none: unknown, all of it.
+  std::optional<Box> unhanded_;
 };
 
 }  // namespace platform::wayland::portal
