@@ -170,6 +170,47 @@ TEST_F(Text, FailedRequestsAreAnswersAndTheServiceGoesOn) {
   EXPECT_FALSE(answers[9].contains("level"));
 }
 
+TEST_F(Text, BrokenImagesAreAnsweredWithoutAWordOnStandardError) {
+  auto text = render("text.png", {{"Hello", 20, 50}}, "300x80");
+  convert({text.string(), (folder / "text.jpg").string()});
+  convert({text.string(), (folder / "text.tif").string()});
+  auto bytes = [&](const std::string& name) {
+    std::ifstream file(folder / name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), {});
+  };
+  std::string png = bytes("text.png"), jpeg = bytes("text.jpg"), tiff = bytes("text.tif");
+  size_t scan = jpeg.find("\xff\xda");
+  ASSERT_NE(scan, std::string::npos);
+  // Each is refused by the library that decodes it, which would say why on
+  // standard error.
+  struct Case {
+    std::string name, bytes;
+  } cases[] = {
+      {"truncated.png", png.substr(0, png.size() / 2)},
+      {"broken-body.jpg", jpeg.substr(0, scan + 20)},
+      {"no-scan.jpg", jpeg.substr(0, scan) + "\xff\xd9"},
+      {"no-image.jpg", "\xff\xd8\xff\xd9"},
+      {"truncated.tif", tiff.substr(0, tiff.size() / 2)},
+  };
+  std::string input;
+  for (auto& c : cases) {
+    std::ofstream(folder / c.name, std::ios::binary) << c.bytes;
+    input += request(folder / c.name);
+  }
+  auto ending = e2e::run({"ocr"}, environment, input + request(text));
+  EXPECT_EQ(ending.code, 0);
+  EXPECT_EQ(ending.err, "");
+  std::istringstream out(ending.out);
+  std::string line;
+  for (int i = 0; i < 2; i++) std::getline(out, line);
+  for (auto& c : cases) {
+    std::getline(out, line);
+    EXPECT_EQ(line, json({{"error", "cannot open " + (folder / c.name).string()}}).dump());
+  }
+  std::getline(out, line);
+  EXPECT_EQ(json::parse(line)["lines"][0][0]["t"], "Hello") << line;
+}
+
 TEST_F(Text, OnlyRegularFilesAreOpened) {
   // Opening a named pipe that nobody writes to would wait for good.
   auto pipe = folder / "pipe";

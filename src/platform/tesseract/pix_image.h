@@ -28,6 +28,8 @@ class PixImage : public Image {
 
 // The first image of the regular file at `path`, as stored; null when there
 // is none, or when decoding it would not fit in the memory that is free.
+// Whatever the decoders would print about a broken file is dropped: standard
+// error is closed off while it runs, so no other thread may write there then.
 std::shared_ptr<const Image> readImage(const std::string& path);
 
 // Bytes of memory free for use now, as the kernel estimates it.
