@@ -33,6 +33,14 @@ std::vector<Fill> outline(PixelBox box, uint8_t level) {
           {{box.x + box.width - 1, box.y, 1, box.height}, level}};
 }
 
+// A box whose rows go evenly from one grey level to another.
+std::vector<Fill> gradient(PixelBox box, int from, int to) {
+  std::vector<Fill> rows;
+  for (int y = 0; y < box.height; y++)
+    rows.push_back({{box.x, box.y + y, box.width, 1}, uint8_t(from + (to - from) * y / (box.height - 1))});
+  return rows;
+}
+
 struct Scene {
   int width = 320, height = 200;
   uint8_t desktop = 0;
@@ -86,8 +94,16 @@ TEST(TextRegions, EachBackgroundIsOnePartWithItsTextDarkOnLight) {
        with({.desktop = 128}, {{window, 255}, {{30, 40, 4, 9}, 0}, {beside, 20}, {{200, 35, 4, 9}, 220}}),
        {{{200, 35, 4, 9}}, {{30, 40, 4, 9}}}},
       {"a window on a window",
-       with({.desktop = 0}, {{window, 255}, {{25, 25, 4, 9}, 0}, {{60, 40, 100, 36}, 30}, {{70, 50, 4, 9}, 220}}),
+       with({.desktop = 0}, {{{20, 20, 280, 160}, 255}, {{25, 25, 4, 9}, 0}, {{35, 40, 130, 42}, 30}, {{70, 50, 4, 9}, 220}}),
        {{{25, 25, 4, 9}}, {{70, 50, 4, 9}}}},
+      {"large letters, whose strokes and insides are flat too",
+       with(with({.desktop = 0}, {{{20, 20, 280, 160}, 255}, {{60, 40, 60, 80}, 0}, {{70, 50, 40, 60}, 255},
+                                  {{140, 40, 12, 80}, 0}}),
+            {}),
+       {{{60, 40, 60, 80}, {69, 50, 1, 60}, {140, 40, 12, 80}}}},
+      {"light text on a gradient", with(with({.desktop = 0}, gradient({20, 20, 280, 160}, 40, 120)),
+                                        {{{40, 40, 4, 9}, 240}, {{40, 160, 4, 9}, 240}}),
+       {{{40, 40, 4, 9}, {40, 160, 4, 9}}}},
       {"text on the desktop beside a window",
        with({.desktop = 0}, {{window, 255}, {{30, 30, 4, 9}, 0}, {{250, 150, 4, 9}, 255}}),
        {{{30, 30, 4, 9}}, {{250, 150, 4, 9}}}},
