@@ -157,7 +157,7 @@ def main():
         service.close()
 
         # The peer: what a user gets from the command line, one thread, per image.
-        peer_times, peer_cpus, peer_answer = command_line(screen, max(options.samples // 4, 3))
+        peer_times, peer_cpus, peer_answer = command_line(screen, options.samples)
         print(f"tesseract command line (OMP_THREAD_LIMIT=1), same screenshot: median "
               f"{milliseconds(statistics.median(peer_times))}, processor time median "
               f"{milliseconds(statistics.median(peer_cpus))} over {len(peer_times)} runs; "

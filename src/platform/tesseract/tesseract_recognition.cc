@@ -24,9 +24,9 @@ namespace {
 // Tesseract keeps coordinates in 16 bits and refuses larger images.
 constexpr uint64_t largestSide = 32767;
 // Measured: Tesseract holds about three bytes per pixel of the image it
-// reads; finding the parts of the picture takes eight more, and our grey
-// copy one.
-constexpr uint64_t bytesPerPixel = 12;
+// reads; our grey copies take two, and finding the parts of the picture
+// about fifteen (flatness, backgrounds, owners, roles, the parts' pictures).
+constexpr uint64_t bytesPerPixel = 20;
 // A part's upscaled image stays within this many pixels (an 8192 x 8192
 // image takes about 250 MB and a second to read).
 constexpr double upscaledPixels = 8192.0 * 8192.0;
