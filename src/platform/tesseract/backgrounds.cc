@@ -27,10 +27,15 @@ std::vector<uint8_t> flatPixels(const GreyPicture& picture) {
     const uint8_t* row = &picture.pixels[size_t(y) * w];
     uint8_t* hi = &high[size_t(y % 3) * w];
     uint8_t* lo = &low[size_t(y % 3) * w];
-    for (int x = 0; x < w; x++) {
-      uint8_t a = row[x > 0 ? x - 1 : x], b = row[x], c = row[x + 1 < w ? x + 1 : x];
-      hi[x] = std::max({a, b, c});
-      lo[x] = std::min({a, b, c});
+    hi[0] = std::max(row[0], row[w > 1 ? 1 : 0]);
+    lo[0] = std::min(row[0], row[w > 1 ? 1 : 0]);
+    for (int x = 1; x + 1 < w; x++) {
+      hi[x] = std::max(std::max(row[x - 1], row[x]), row[x + 1]);
+      lo[x] = std::min(std::min(row[x - 1], row[x]), row[x + 1]);
+    }
+    if (w > 1) {
+      hi[w - 1] = std::max(row[w - 2], row[w - 1]);
+      lo[w - 1] = std::min(row[w - 2], row[w - 1]);
     }
   };
   across(0);
@@ -43,9 +48,11 @@ std::vector<uint8_t> flatPixels(const GreyPicture& picture) {
     const uint8_t* hiBelow = &high[size_t((y + 1 < h ? y + 1 : y) % 3) * w];
     const uint8_t* loBelow = &low[size_t((y + 1 < h ? y + 1 : y) % 3) * w];
     uint8_t* out = &flat[size_t(y) * w];
-    for (int x = 0; x < w; x++)
-      out[x] = std::max({hiAbove[x], hiHere[x], hiBelow[x]}) - std::min({loAbove[x], loHere[x], loBelow[x]}) <=
-               flatness;
+    for (int x = 0; x < w; x++) {
+      uint8_t hi = std::max(std::max(hiAbove[x], hiHere[x]), hiBelow[x]);
+      uint8_t lo = std::min(std::min(loAbove[x], loHere[x]), loBelow[x]);
+      out[x] = uint8_t(hi - lo) <= flatness;
+    }
   }
   return flat;
 }
@@ -202,6 +209,7 @@ Backgrounds findBackgrounds(const GreyPicture& picture) {
     if (b.parent != nobody && std::abs(int(b.level()) - int(found.list[size_t(b.parent)].level())) <= flatness &&
         !enclosesInk(found, int32_t(i), w, outside, stack))
       continue;
+    b.holds = true;
     for (int y = b.top; y <= b.bottom; y++) {
       int32_t* row = &found.owner[size_t(y) * w];
       for (int x = b.left; x <= b.right; x++)

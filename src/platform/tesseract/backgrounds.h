@@ -20,6 +20,7 @@ struct Background {
   uint64_t area = 0, sum = 0;                                  // flat pixels, and their grey levels added up
   int left = 0, top = 0, right = 0, bottom = 0;                // the box of its flat pixels, inclusive
   int32_t parent = nobody;                                     // the background it lies on
+  bool holds = false;                                          // whether any pixel lies on it
 
   uint8_t level() const { return uint8_t(sum / area); }
 };

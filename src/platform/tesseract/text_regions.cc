@@ -135,6 +135,21 @@ std::vector<TextRegion> textRegions(const GreyPicture& picture) {
   // not flat.
   size_t rest = backgrounds.size();
   auto partOf = [&](size_t at) { return owner[at] == nobody ? rest : size_t(owner[at]); };
+  // Only near the boxes of the parts found after its own can a pixel be on an
+  // edge: most pixels need no look around.
+  std::vector<std::vector<PixelBox>> later(rest + 1);
+  for (size_t part = 0; part <= rest; part++)
+    for (size_t next = part == rest ? 0 : part + 1; next < rest; next++) {
+      auto& b = backgrounds[next];
+      if (b.holds)
+        later[part].push_back({b.left - edgeReach, b.top - edgeReach, b.right - b.left + 1 + 2 * edgeReach,
+                               b.bottom - b.top + 1 + 2 * edgeReach});
+    }
+  auto nearLater = [&](size_t part, int x, int y) {
+    return std::any_of(later[part].begin(), later[part].end(), [&](const PixelBox& b) {
+      return x >= b.x && x < b.x + b.width && y >= b.y && y < b.y + b.height;
+    });
+  };
   std::vector<Ink> inks(rest + 1);
   std::vector<uint8_t> role(picture.pixels.size(), plain);
   for (int y = 0; y < h; y++)
@@ -148,7 +163,7 @@ std::vector<TextRegion> textRegions(const GreyPicture& picture) {
         difference = int(picture.pixels[at]) - backgrounds[part].level();
         if (found.ground[at] == int32_t(part) || std::abs(difference) <= flatness) continue;
       }
-      if (onEdge(owner, w, h, x, y)) {
+      if (nearLater(part, x, y) && onEdge(owner, w, h, x, y)) {
         role[at] = border;
       } else {
         role[at] = letter;
