@@ -146,7 +146,7 @@ def main():
                 part = (f"{reader.name}: {percent(right, words[name])} whole, {percent(alone_right, words[name])} "
                         f"alone, {wall:.0f} ms (cpu {cpu:.0f} ms)")
                 if reader is not first:
-                    part += f", {figures(first, level, name)[2] / wall:.2f} times its time"
+                    part += f" ({first.name} took {figures(first, level, name)[2] / wall:.2f} times as long)"
                 parts.append(part)
             print(f"{name + ', ' + level:34s} {words[name]} words; " + "; ".join(parts))
             if options.misses and misses.get((first.name, level, name)):

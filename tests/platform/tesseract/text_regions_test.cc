@@ -199,7 +199,7 @@ TEST(TextRegions, LineHeightIsTheTypicalHeightOfTheLinesOfInk) {
   }
 }
 
-TEST(ReadingScale, SmallTextIsScaledUpAtBothLevelsLargerTextOnlyAtTheAccurate) {
+TEST(ReadingScale, SmallTextIsScaledUpAtBothLevelsLargerTextOnlyAtTheAccurateTextureAtNeither) {
   using platform::RecognitionLevel;
   struct Case {
     RecognitionLevel level;
@@ -207,7 +207,7 @@ TEST(ReadingScale, SmallTextIsScaledUpAtBothLevelsLargerTextOnlyAtTheAccurate) {
     double scale;
   } cases[] = {
       {RecognitionLevel::accurate, 11, 2},  {RecognitionLevel::accurate, 40, 2},
-      {RecognitionLevel::accurate, 0, 2},   {RecognitionLevel::fast, 11, 1.25},
+      {RecognitionLevel::accurate, 0, 1},   {RecognitionLevel::fast, 11, 1.25},
       {RecognitionLevel::fast, 13, 1.25},    {RecognitionLevel::fast, 14, 1},
       {RecognitionLevel::fast, 40, 1},      {RecognitionLevel::fast, 0, 1},
   };
