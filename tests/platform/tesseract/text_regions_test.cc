@@ -48,6 +48,12 @@ struct Scene {
   std::vector<Fill> fills;
 };
 
+Scene on(uint8_t desktop) {
+  Scene scene;
+  scene.desktop = desktop;
+  return scene;
+}
+
 GreyPicture draw(const Scene& scene) {
   GreyPicture picture{scene.width, scene.height, std::vector<uint8_t>(size_t(scene.width) * scene.height)};
   for (int y = 0; y < scene.height; y++)
@@ -83,29 +89,29 @@ TEST(TextRegions, EachBackgroundIsOnePartWithItsTextDarkOnLight) {
     std::vector<std::vector<PixelBox>> parts;  // the letters each part holds, in order
   } cases[] = {
       {"a white window on a black desktop",
-       with({.desktop = 0}, {{window, 255}, {{30, 30, 4, 9}, 0}, {{30, 50, 4, 9}, 0}}),
+       with(on(0), {{window, 255}, {{30, 30, 4, 9}, 0}, {{30, 50, 4, 9}, 0}}),
        {{{30, 30, 4, 9}, {30, 50, 4, 9}}}},
       {"a black window with light text on a white desktop",
-       with({.desktop = 255}, {{window, 0}, {{30, 30, 4, 9}, 230}}), {{{30, 30, 4, 9}}}},
+       with(on(255), {{window, 0}, {{30, 30, 4, 9}, 230}}), {{{30, 30, 4, 9}}}},
       {"letters two pixels from the window's edge stay whole",
-       with({.desktop = 0}, {{window, 255}, {{22, 22, 4, 9}, 0}, {{164, 69, 4, 9}, 0}}),
+       with(on(0), {{window, 255}, {{22, 22, 4, 9}, 0}, {{164, 69, 4, 9}, 0}}),
        {{{22, 22, 4, 9}, {164, 69, 4, 9}}}},
       {"two windows side by side, the one whose text is higher first",
-       with({.desktop = 128}, {{window, 255}, {{30, 40, 4, 9}, 0}, {beside, 20}, {{200, 35, 4, 9}, 220}}),
+       with(on(128), {{window, 255}, {{30, 40, 4, 9}, 0}, {beside, 20}, {{200, 35, 4, 9}, 220}}),
        {{{200, 35, 4, 9}}, {{30, 40, 4, 9}}}},
       {"a window on a window",
-       with({.desktop = 0}, {{{20, 20, 280, 160}, 255}, {{25, 25, 4, 9}, 0}, {{35, 40, 130, 42}, 30}, {{70, 50, 4, 9}, 220}}),
+       with(on(0), {{{20, 20, 280, 160}, 255}, {{25, 25, 4, 9}, 0}, {{35, 40, 130, 42}, 30}, {{70, 50, 4, 9}, 220}}),
        {{{25, 25, 4, 9}}, {{70, 50, 4, 9}}}},
       {"large letters, whose strokes and insides are flat too",
-       with(with({.desktop = 0}, {{{20, 20, 280, 160}, 255}, {{60, 40, 60, 80}, 0}, {{70, 50, 40, 60}, 255},
+       with(with(on(0), {{{20, 20, 280, 160}, 255}, {{60, 40, 60, 80}, 0}, {{70, 50, 40, 60}, 255},
                                   {{140, 40, 12, 80}, 0}}),
             {}),
        {{{60, 40, 60, 80}, {69, 50, 1, 60}, {140, 40, 12, 80}}}},
-      {"light text on a gradient", with(with({.desktop = 0}, gradient({20, 20, 280, 160}, 40, 120)),
+      {"light text on a gradient", with(with(on(0), gradient({20, 20, 280, 160}, 40, 120)),
                                         {{{40, 40, 4, 9}, 240}, {{40, 160, 4, 9}, 240}}),
        {{{40, 40, 4, 9}, {40, 160, 4, 9}}}},
       {"text on the desktop beside a window",
-       with({.desktop = 0}, {{window, 255}, {{30, 30, 4, 9}, 0}, {{250, 150, 4, 9}, 255}}),
+       with(on(0), {{window, 255}, {{30, 30, 4, 9}, 0}, {{250, 150, 4, 9}, 255}}),
        {{{30, 30, 4, 9}}, {{250, 150, 4, 9}}}},
   };
   for (auto& c : cases) {
@@ -132,12 +138,12 @@ TEST(TextRegions, WindowBordersAndTextlessPicturesGiveNoParts) {
     std::string name;
     Scene scene;
   } cases[] = {
-      {"a blank picture", {.desktop = 90}},
-      {"windows without text", with({.desktop = 0}, {{window, 255}, {{200, 100, 80, 60}, 60}})},
-      {"a window with a border", with(with({.desktop = 200}, outline({19, 19, 152, 62}, 0)), {{window, 255}})},
+      {"a blank picture", on(90)},
+      {"windows without text", with(on(0), {{window, 255}, {{200, 100, 80, 60}, 60}})},
+      {"a window with a border", with(with(on(200), outline({19, 19, 152, 62}, 0)), {{window, 255}})},
       {"a window with a thick border",
-       with({.desktop = 128}, {{{17, 17, 156, 66}, 0}, {window, 255}})},
-      {"an empty picture", {.width = 0, .height = 0}},
+       with(on(128), {{{17, 17, 156, 66}, 0}, {window, 255}})},
+      {"an empty picture", [] { Scene empty; empty.width = empty.height = 0; return empty; }()},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -146,7 +152,7 @@ TEST(TextRegions, WindowBordersAndTextlessPicturesGiveNoParts) {
 }
 
 TEST(TextRegions, WhatLiesOnNoBackgroundIsReadAsItIsWithTheWindowsBlanked) {
-  Scene scene = with({.checkered = true}, {{{20, 20, 150, 60}, 255}, {{30, 30, 4, 9}, 0}});
+  Scene scene = with([] { Scene checkered; checkered.checkered = true; return checkered; }(), {{{20, 20, 150, 60}, 255}, {{30, 30, 4, 9}, 0}});
   auto regions = platform::textRegions(draw(scene));
   ASSERT_EQ(regions.size(), 2u);
   auto& desktop = regions[0];
@@ -162,7 +168,7 @@ TEST(TextRegions, WhatLiesOnNoBackgroundIsReadAsItIsWithTheWindowsBlanked) {
 TEST(TextRegions, OutlinesAroundTextAreErased) {
   // A button: a word in a box; a table: two cells; a letter O holds nothing
   // and stays.
-  Scene scene = with({.desktop = 0}, {{{20, 20, 280, 160}, 255}});
+  Scene scene = with(on(0), {{{20, 20, 280, 160}, 255}});
   scene = with(scene, outline({40, 40, 40, 17}, 0));
   scene = with(scene, letters(44, 44, 5, 0));
   scene = with(scene, outline({100, 40, 30, 30}, 0));
@@ -187,7 +193,7 @@ TEST(TextRegions, LineHeightIsTheTypicalHeightOfTheLinesOfInk) {
     int lineHeight;
   } cases[] = {{{9}, 9}, {{11, 11, 13}, 11}, {{7, 20, 20}, 20}};
   for (auto& c : cases) {
-    Scene scene = with({.desktop = 0}, {{{10, 10, 300, 180}, 255}});
+    Scene scene = with(on(0), {{{10, 10, 300, 180}, 255}});
     int y = 20;
     for (int height : c.heights) {
       scene = with(scene, letters(20, y, 10, 0, height));
