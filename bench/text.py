@@ -71,14 +71,16 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def latencies(service, path, samples):
-    """The first request's time, then the wall and processor times of `samples` more."""
+def latencies(service, path, samples, between=lambda: None):
+    """The first request's time, then the wall and processor times of `samples`
+    more, with `between` run after each, so that a peer meets the same load."""
     answer, first = service.ask(path)
     times, cpus = [], []
     for _ in range(samples):
         before = cpu_seconds(service.process.pid)
         times.append(service.ask(path)[1])
         cpus.append(cpu_seconds(service.process.pid) - before)
+        between()
     return first, times, cpus, answer
 
 
@@ -156,7 +158,13 @@ def main():
             marker.write(os_version() + "\nbenchmark")
         service = Service(options.binary, fast_cache)
         figure("start-up, fast", f"ready after {milliseconds(service.ready_after)}")
-        first, times, cpus, answer = latencies(service, screen, options.samples)
+        # The peer, what a user gets from the command line with one thread, takes turns with it.
+        peer_times, peer_cpus, peer_answer = [], [], {}
+
+        def peer():
+            wall, cpu, answer = command_line(screen, 1)
+            peer_times.extend(wall), peer_cpus.extend(cpu), peer_answer.update(answer)
+        first, times, cpus, answer = latencies(service, screen, options.samples, peer)
         assert answer.get("level") == "fast", answer
         figure("fast, 1920x1080 screenshot", f"first {milliseconds(first)}, "
                f"median {milliseconds(statistics.median(times))}, max {milliseconds(max(times))} "
@@ -164,8 +172,6 @@ def main():
                "%d of %d drawn words read right" % read_right(answer, drawn))
         service.close()
 
-        # The peer: what a user gets from the command line, one thread, per image.
-        peer_times, peer_cpus, peer_answer = command_line(screen, options.samples)
         figure("tesseract command line, 1 thread", f"median {milliseconds(statistics.median(peer_times))}, "
                f"processor time median {milliseconds(statistics.median(peer_cpus))} over {len(peer_times)} runs; "
                "%d of %d drawn words read right" % read_right(peer_answer, drawn))
