@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Figures of `pellix-capture ocr`: start-up time, per-request latency at the
-accurate and the fast level on a 1920x1080 screenshot-like image, and resident
-memory over a long run of mixed requests.
+accurate and the fast level on a 1920x1080 screenshot-like image, the tesseract
+command line with one thread on the same image as the peer of the fast level,
+and resident memory over a long run of mixed requests.
 
 usage: bench/text.py [build-dir] [--requests N] [--samples N]
 
@@ -64,10 +65,41 @@ class Service:
         self.process.wait()
 
 
-def latencies(service, path, samples):
+def cpu_seconds(pid):
+    """User and system time of a running process so far."""
+    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def latencies(service, path, samples, between=lambda: None):
+    """The first request's time, then the wall and processor times of `samples`
+    more, with `between` run after each, so that a peer meets the same load."""
     answer, first = service.ask(path)
-    times = [service.ask(path)[1] for _ in range(samples)]
-    return first, times, answer
+    times, cpus = [], []
+    for _ in range(samples):
+        before = cpu_seconds(service.process.pid)
+        times.append(service.ask(path)[1])
+        cpus.append(cpu_seconds(service.process.pid) - before)
+        between()
+    return first, times, cpus, answer
+
+
+def command_line(path, samples):
+    """Wall and processor times of the tesseract command line with one thread
+    reading `path`, each run a process of its own as a user would start it;
+    and what it read."""
+    times, cpus = [], []
+    for _ in range(samples):
+        started = time.monotonic()
+        process = subprocess.Popen(["tesseract", path, "-"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                   env=dict(os.environ, OMP_THREAD_LIMIT="1"), text=True)
+        text = process.stdout.read()
+        _, status, usage = os.wait4(process.pid, 0)
+        assert status == 0, status
+        times.append(time.monotonic() - started)
+        cpus.append(usage.ru_utime + usage.ru_stime)
+    lines = [[{"t": word} for word in line.split()] for line in text.splitlines()]
+    return times, cpus, {"lines": lines}
 
 
 def read_right(answer, expected_text):
@@ -111,11 +143,12 @@ def main():
         service = Service(options.binary, accurate_cache)
         figure("start-up, accurate", f"preparing after {milliseconds(service.preparing_after)}, "
                f"ready after {milliseconds(service.ready_after)} (languages listed, engine loaded, self-test read)")
-        first, times, answer = latencies(service, screen, options.samples)
+        first, times, cpus, answer = latencies(service, screen, options.samples)
         assert "level" not in answer, answer
         figure("accurate, 1920x1080 screenshot", f"first {milliseconds(first)}, "
                f"median {milliseconds(statistics.median(times))}, max {milliseconds(max(times))} "
-               f"over {len(times)} requests; %d of %d drawn words read right" % read_right(answer, drawn))
+               f"over {len(times)} requests, processor time median {milliseconds(statistics.median(cpus))}; "
+               "%d of %d drawn words read right" % read_right(answer, drawn))
         service.close()
 
         # Fast level: a marker from this system, as a failed accurate level leaves it.
@@ -125,12 +158,26 @@ def main():
             marker.write(os_version() + "\nbenchmark")
         service = Service(options.binary, fast_cache)
         figure("start-up, fast", f"ready after {milliseconds(service.ready_after)}")
-        first, times, answer = latencies(service, screen, options.samples)
+        # The peer, what a user gets from the command line with one thread, takes turns with it.
+        peer_times, peer_cpus, peer_answer = [], [], {}
+
+        def peer():
+            wall, cpu, answer = command_line(screen, 1)
+            peer_times.extend(wall), peer_cpus.extend(cpu), peer_answer.update(answer)
+        first, times, cpus, answer = latencies(service, screen, options.samples, peer)
         assert answer.get("level") == "fast", answer
         figure("fast, 1920x1080 screenshot", f"first {milliseconds(first)}, "
                f"median {milliseconds(statistics.median(times))}, max {milliseconds(max(times))} "
-               f"over {len(times)} requests; %d of %d drawn words read right" % read_right(answer, drawn))
+               f"over {len(times)} requests, processor time median {milliseconds(statistics.median(cpus))}; "
+               "%d of %d drawn words read right" % read_right(answer, drawn))
         service.close()
+
+        figure("tesseract command line, 1 thread", f"median {milliseconds(statistics.median(peer_times))}, "
+               f"processor time median {milliseconds(statistics.median(peer_cpus))} over {len(peer_times)} runs; "
+               "%d of %d drawn words read right" % read_right(peer_answer, drawn))
+        figure("fast level / command line", f"{statistics.median(peer_times) / statistics.median(times):.2f} times "
+               f"the throughput by wall time, {statistics.median(peer_cpus) / statistics.median(cpus):.2f} times "
+               "by processor time")
 
         # Memory over a long run: screenshot, a text line, a blank image, a missing file, in turn.
         service = Service(options.binary, accurate_cache)

@@ -15,8 +15,8 @@ namespace {
 void silence(tesseract::TessBaseAPI& api) { api.SetVariable("debug_file", "/dev/null"); }
 
 struct SymbolBox {
-  size_t begin, end;             // bytes of the line's string
-  int left, top, right, bottom;  // pixels, top-left origin
+  size_t begin, end;                // bytes of the line's string
+  double left, top, right, bottom;  // pixels of the whole picture, top-left origin
 };
 
 // A line as Tesseract read it: its words joined by single spaces, and the
@@ -41,15 +41,15 @@ class TesseractText : public RecognizedText {
       united->bottom = std::max(united->bottom, s.bottom);
     }
     if (!united) return std::nullopt;
-    return Rect{double(united->left) / width_, double(height_ - united->bottom) / height_,
-                double(united->right - united->left) / width_, double(united->bottom - united->top) / height_};
+    return Rect{united->left / width_, (height_ - united->bottom) / height_, (united->right - united->left) / width_,
+                (united->bottom - united->top) / height_};
   }
 
   std::string text;
   std::vector<SymbolBox> symbols;
 
  private:
-  int width_, height_;
+  double width_, height_;
 };
 
 }  // namespace
@@ -89,15 +89,18 @@ void Engine::load(const std::string& languages, bool dictionaries) {
   loaded_ = {languages, dictionaries};
 }
 
-std::vector<RecognizedTextObservation> Engine::read(Pix* grey, const std::string& languages, bool dictionaries) {
+std::vector<RecognizedTextObservation> Engine::read(Pix* grey, const Placement& placement, bool darkOnLight,
+                                                    const std::string& languages, bool dictionaries) {
   load(languages, dictionaries);
+  // Reading a line a second time inverted costs time, and finds nothing in
+  // text already turned dark on light.
+  api_.SetVariable("tessedit_do_invert", darkOnLight ? "0" : "1");
   api_.SetImage(grey);
   if (api_.Recognize(nullptr) != 0) {
     api_.Clear();
     throw Error{recognitionFailed, "Tesseract could not read the image"};
   }
 
-  int width = pixGetWidth(grey), height = pixGetHeight(grey);
   std::vector<RecognizedTextObservation> lines;
   std::shared_ptr<TesseractText> line;
   auto finish = [&] {
@@ -108,17 +111,19 @@ std::vector<RecognizedTextObservation> Engine::read(Pix* grey, const std::string
       if (at->Empty(tesseract::RIL_SYMBOL)) continue;
       if (!line || at->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
         finish();
-        line = std::make_shared<TesseractText>(width, height);
+        line = std::make_shared<TesseractText>(placement.wholeWidth, placement.wholeHeight);
       } else if (at->IsAtBeginningOf(tesseract::RIL_WORD)) {
         line->text += ' ';
       }
       std::unique_ptr<char[]> symbol(at->GetUTF8Text(tesseract::RIL_SYMBOL));
       if (!symbol) continue;
-      SymbolBox box{line->text.size(), 0, 0, 0, 0, 0};
+      size_t begin = line->text.size();
       line->text += symbol.get();
-      box.end = line->text.size();
-      if (at->BoundingBox(tesseract::RIL_SYMBOL, &box.left, &box.top, &box.right, &box.bottom))
-        line->symbols.push_back(box);
+      int left, top, right, bottom;
+      if (at->BoundingBox(tesseract::RIL_SYMBOL, &left, &top, &right, &bottom))
+        line->symbols.push_back({begin, line->text.size(), placement.left + left / placement.scaleX,
+                                 placement.top + top / placement.scaleY, placement.left + right / placement.scaleX,
+                                 placement.top + bottom / placement.scaleY});
     } while (at->Next(tesseract::RIL_SYMBOL));
   finish();
   at.reset();

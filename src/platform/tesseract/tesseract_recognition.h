@@ -1,7 +1,9 @@
-// Text recognition with Tesseract's LSTM engine. The accurate level reads the
-// grey image scaled up twice (less when the image is large), the fast level
-// reads it at its own size; each level keeps one engine, loaded on first use.
-// Languages are the installed traineddata, named by BCP-47 codes.
+// Text recognition with Tesseract's LSTM engine. A picture is read part by
+// part (each window, dialog or desktop area on its own background, dark text
+// on light), the accurate level at twice its size (less when the part is
+// large), the fast level at its own size but for small text; each level
+// keeps one engine, loaded on first use. Languages are the installed
+// traineddata, named by BCP-47 codes.
 #pragma once
 
 #include <memory>
