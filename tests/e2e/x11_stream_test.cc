@@ -456,8 +456,9 @@ TEST(X11Stream, AnExcludedWindowThatMapsMovesOrRaisesNeverShowsInAnyFrame) {
   ASSERT_EQ(leftOut.size(), 1u);
   auto c = configuration();
   c.minimumFrameInterval = {1, 1000};
-  Running run(*capture, wholeDisplay(*capture, leftOut), c);
+  // Counted by the stream's queue until `run` stops it: declared before it.
   std::atomic<size_t> frames = 0, showing = 0;
+  Running run(*capture, wholeDisplay(*capture, leftOut), c);
   run.frames.each = [&](const SampleBuffer& f) {
     frames++;
     if (!everyPixel(f, [](uint32_t p) { return p != 0xff00ff00; })) showing++;

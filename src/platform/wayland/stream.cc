@@ -119,6 +119,12 @@ void WaylandStream::run(Completion completion) {
     // may be the last one for a long time.
     copies_->request(!first && failures == 0);
     if (!copied()) return;
+    if (copies_->state() == Screencopy::State::waiting) {
+      // The output changed its mode while the copy waited for a change: the
+      // copy was for the old size, and the change may already have passed.
+      failures = 1;
+      continue;
+    }
     if (copies_->state() == Screencopy::State::ready) {
       deliver();
       first = false;
@@ -138,7 +144,14 @@ void WaylandStream::run(Completion completion) {
 
 bool WaylandStream::copied() {
   uint32_t id = filter_.display.displayID;
-  auto done = [&] { return copies_->state() != Screencopy::State::waiting || stopping_ || !connection_->output(id); };
+  auto mode = [&] {
+    auto state = connection_->state(id);
+    return state ? std::pair(state->modeWidth, state->modeHeight) : std::pair(0, 0);
+  };
+  auto asked = mode();
+  auto done = [&] {
+    return copies_->state() != Screencopy::State::waiting || stopping_ || !connection_->output(id) || mode() != asked;
+  };
   if (!connection_->dispatch(done, std::nullopt, wake_)) {
     end(connection_->failure());
     return false;
