@@ -12,7 +12,7 @@
 namespace platform::wayland::portal {
 
 std::optional<std::string> tokenFolder(const std::function<std::optional<std::string>(const std::string&)>& variable) {
-  // The base directory specification wants an absolute path; a relative one is ignored.
+  // XDG base directories must be absolute paths; a relative one is ignored.
   auto state = variable("XDG_STATE_HOME");
   if (state && !state->empty() && state->front() == '/') return *state + "/pellix-capture";
   auto home = variable("HOME");
