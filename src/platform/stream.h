@@ -6,8 +6,10 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/queue.h"
@@ -48,5 +50,23 @@ class Stream {
 
 // Starts the capture and waits for its completion; throws its error.
 void startAndWait(Stream& stream);
+
+// The outputs a stream delivers to, each on its own queue; any thread.
+class StreamOutputs {
+ public:
+  // An error when there is no queue.
+  std::optional<Error> add(StreamOutput& output, OutputType type, std::shared_ptr<SerialQueue> queue);
+  // Hands `sample` to every output of `type`, each on its queue.
+  void deliver(Stream& stream, const SampleBuffer& sample, OutputType type);
+
+ private:
+  struct Output {
+    StreamOutput* output;
+    OutputType type;
+    std::shared_ptr<SerialQueue> queue;
+  };
+  std::mutex lock_;
+  std::vector<Output> outputs_;
+};
 
 }  // namespace platform

@@ -5,19 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/box.h"
+
 namespace platform::wayland {
 
-// A rectangle in pixels.
-struct Box {
-  int x = 0, y = 0, width = 0, height = 0;
-  bool operator==(const Box&) const = default;
-  bool empty() const { return width <= 0 || height <= 0; }
-};
-
-// The smallest box holding both.
-Box united(Box a, Box b);
-// The part of `a` inside `b`.
-Box intersection(Box a, Box b);
+// The shared box, under this backend's name too.
+using platform::Box;
+using platform::intersection;
+using platform::united;
 
 // wl_shm formats a screencopy buffer may come in that this backend reads.
 enum class Layout {

@@ -60,10 +60,7 @@ void WaylandStream::wakeUp() {
 
 std::optional<Error> WaylandStream::addStreamOutput(StreamOutput& output, OutputType type,
                                                     std::shared_ptr<SerialQueue> queue) {
-  if (!queue) return Error{failedToStart, "an output needs a queue"};
-  std::lock_guard lock(outputsLock_);
-  outputs_.push_back({&output, type, std::move(queue)});
-  return std::nullopt;
+  return outputs_.add(output, type, std::move(queue));
 }
 
 void WaylandStream::startCapture(Completion completion) {
@@ -210,10 +207,7 @@ void WaylandStream::deliver() {
   sample.attachments = std::vector<Attachment>{{{frameInfoStatus, int64_t(complete)}}};
   sample.imageBuffer = slots_->hand(slot);
   sample.presentationTime = monotonicNow();
-  std::lock_guard lock(outputsLock_);
-  for (auto& o : outputs_)
-    if (o.type == OutputType::screen)
-      o.queue->async([this, output = o.output, sample] { output->stream(*this, sample, OutputType::screen); });
+  outputs_.deliver(*this, sample, OutputType::screen);
 }
 
 Error WaylandStream::gone() const {

@@ -31,11 +31,6 @@ class WaylandStream : public Stream {
   void stopCapture(Completion completion) override;
 
  private:
-  struct Output {
-    StreamOutput* output;
-    OutputType type;
-    std::shared_ptr<SerialQueue> queue;
-  };
 
   void run(Completion completion);
   void setUp();
@@ -54,8 +49,7 @@ class WaylandStream : public Stream {
   const StreamConfiguration configuration_;
   StreamDelegate& delegate_;
 
-  std::mutex outputsLock_;
-  std::vector<Output> outputs_;
+  StreamOutputs outputs_;
 
   std::mutex threadLock_;
   std::thread thread_;

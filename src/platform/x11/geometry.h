@@ -3,21 +3,16 @@
 // talks to the server.
 #pragma once
 
+#include "platform/box.h"
 #include "platform/content.h"
 
 namespace platform::x11 {
 
-// A rectangle in pixels; empty when a side is not positive.
-struct Box {
-  int x = 0, y = 0, width = 0, height = 0;
-  bool operator==(const Box&) const = default;
-  bool empty() const { return width <= 0 || height <= 0; }
-};
+// The shared box, under this backend's name too.
+using platform::Box;
+using platform::intersection;
+using platform::united;
 
-// The smallest box holding both; an empty box adds nothing.
-Box united(Box a, Box b);
-// The part of `a` inside `b`; {} when they do not overlap.
-Box intersection(Box a, Box b);
 // The part of `box` inside a picture of width × height.
 Box clip(Box box, int width, int height);
 // `box` moved by (dx, dy).

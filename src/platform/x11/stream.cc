@@ -52,10 +52,7 @@ X11Stream::~X11Stream() {
 
 std::optional<Error> X11Stream::addStreamOutput(StreamOutput& output, OutputType type,
                                                 std::shared_ptr<SerialQueue> queue) {
-  if (!queue) return Error{failedToStart, "an output needs a queue"};
-  std::lock_guard lock(outputsLock_);
-  outputs_.push_back({&output, type, std::move(queue)});
-  return std::nullopt;
+  return outputs_.add(output, type, std::move(queue));
 }
 
 void X11Stream::startCapture(Completion completion) {
@@ -203,10 +200,7 @@ void X11Stream::deliver(FrameStatus status, std::optional<PixelBuffer> pixels, s
   }
   sample.imageBuffer = std::move(pixels);
   sample.presentationTime = monotonicNow();
-  std::lock_guard lock(outputsLock_);
-  for (auto& o : outputs_)
-    if (o.type == OutputType::screen)
-      o.queue->async([this, output = o.output, sample] { output->stream(*this, sample, OutputType::screen); });
+  outputs_.deliver(*this, sample, OutputType::screen);
 }
 
 void X11Stream::end(const Error& error) {

@@ -29,11 +29,6 @@ class X11Stream : public Stream {
   void stopCapture(Completion completion) override;
 
  private:
-  struct Output {
-    StreamOutput* output;
-    OutputType type;
-    std::shared_ptr<SerialQueue> queue;
-  };
 
   void run(Completion completion);
   std::optional<Error> setUp();
@@ -54,8 +49,7 @@ class X11Stream : public Stream {
   const StreamConfiguration configuration_;
   StreamDelegate& delegate_;
 
-  std::mutex outputsLock_;
-  std::vector<Output> outputs_;
+  StreamOutputs outputs_;
 
   std::mutex threadLock_;
   std::thread thread_;

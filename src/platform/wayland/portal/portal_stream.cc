@@ -55,10 +55,7 @@ PortalStream::~PortalStream() {
 
 std::optional<Error> PortalStream::addStreamOutput(StreamOutput& output, OutputType type,
                                                    std::shared_ptr<SerialQueue> queue) {
-  if (!queue) return Error{failedToStart, "an output needs a queue"};
-  std::lock_guard lock(outputsLock_);
-  outputs_.push_back({&output, type, std::move(queue)});
-  return std::nullopt;
+  return outputs_.add(output, type, std::move(queue));
 }
 
 void PortalStream::startCapture(Completion completion) {
@@ -220,10 +217,7 @@ void PortalStream::deliver(const ScreenBuffer& buffer, const std::optional<std::
   }
   unhanded_ = Box{};
   sample.presentationTime = monotonicNow();
-  std::lock_guard lock(outputsLock_);
-  for (auto& o : outputs_)
-    if (o.type == OutputType::screen)
-      o.queue->async([this, output = o.output, sample] { output->stream(*this, sample, OutputType::screen); });
+  outputs_.deliver(*this, sample, OutputType::screen);
 }
 
 void PortalStream::end(const Error& error) {

@@ -44,11 +44,6 @@ class PortalStream : public Stream {
   std::string note() override;
 
  private:
-  struct Output {
-    StreamOutput* output;
-    OutputType type;
-    std::shared_ptr<SerialQueue> queue;
-  };
 
   void setUp();
   // The display the portal's stream shows: the one it matches, else the main one.
@@ -67,8 +62,7 @@ class PortalStream : public Stream {
   StreamDelegate& delegate_;
   const Tokens tokens_;
 
-  std::mutex outputsLock_;
-  std::vector<Output> outputs_;
+  StreamOutputs outputs_;
 
   std::mutex lock_;  // guards the set-up thread and the stop
   std::thread setUpThread_;
