@@ -18,6 +18,7 @@
 # no chooser runs after the first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/process.sh
 build=${1:-build}
 seconds=${2:-10}
 tool=$(realpath "$build/src/pellix-capture")
@@ -25,7 +26,6 @@ loop=$(realpath "$build/tools/portal-loop")
 painter=$(realpath "$build/tests/e2e/wayland-paint")
 export PELLIX_PORTAL_BACKEND
 PELLIX_PORTAL_BACKEND=$(tools/portal/build_backend.sh "$(realpath "$build")/portal-wlr")
-tick=$(getconf CLK_TCK)
 work=$(mktemp -d /tmp/pellix-portal-bench.XXXXXX)
 chmod 755 "$work"
 
@@ -40,8 +40,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM  # so that the EXIT trap stops the session too
 
-cpu() { awk -v t="$tick" '{print ($14 + $15) / t}' "/proc/$1/stat" 2>/dev/null || echo 0; }
-received() { awk '/^rchar/ {print $2}' "/proc/$1/io"; }
 session_cpu() {
   local total=0 p
   for p in $(ps -o pid= --sid "$wayland_session_pid"); do total=$(awk -v a="$total" -v b="$(cpu "$p")" 'BEGIN { print a + b }'); done

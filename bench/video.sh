@@ -9,15 +9,11 @@
 # CPU seconds (not part of the total).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/process.sh
 build=$(realpath "${1:-build}")
 seconds=${2:-10}
 tool=$build/src/pellix-capture
 painter=$build/tests/e2e/paint-window
-tick=$(getconf CLK_TCK)
-
-# Bytes the reader has taken so far.
-received() { awk '/^rchar/ {print $2}' "/proc/$1/io"; }
-cpu() { awk -v t="$tick" '{print ($14 + $15) / t}' "/proc/$1/stat"; }
 
 source tools/servers.sh
 server() {  # server WIDTH HEIGHT

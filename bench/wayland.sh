@@ -14,18 +14,15 @@
 #   the tool and for grim.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/process.sh
 build=$(realpath "${1:-build}")
 seconds=${2:-10}
 tool=$build/src/pellix-capture
 loop=$build/tools/screencopy-loop
 painter=$build/tests/e2e/wayland-paint
-tick=$(getconf CLK_TCK)
 
 source tools/servers.sh
 private_folder work wayland-bench
-
-cpu() { awk -v t="$tick" '{print ($14 + $15) / t}' "/proc/$1/stat"; }
-received() { awk '/^rchar/ {print $2}' "/proc/$1/io"; }
 
 start_wayland_session 1920 1080
 export DISPLAY=
